@@ -1,0 +1,127 @@
+#include "platform/message_queue.h"
+
+#include <chrono>
+
+namespace halvyn {
+
+bool WindowMessageQueue::Send(Message message) {
+  if (IsWindowThread()) {
+    if (ended()) return false;
+    message();
+    return true;
+  }
+  SentMessage sent{std::move(message)};
+  std::unique_lock lock(mutex_);
+  if (ended_) return false;
+  entries_.push_back(Entry{nullptr, &sent});
+  windowWake_.notify_all();
+  senderWake_.wait(lock, [&] { return sent.done || (ended_ && !sent.running); });
+  return sent.done;
+}
+
+bool WindowMessageQueue::Post(Message message) {
+  std::lock_guard lock(mutex_);
+  if (ended_) return false;
+  entries_.push_back(Entry{std::move(message), nullptr});
+  windowWake_.notify_all();
+  return true;
+}
+
+void WindowMessageQueue::BindToCurrentThread() {
+  std::lock_guard lock(mutex_);
+  windowThread_ = std::this_thread::get_id();
+}
+
+void WindowMessageQueue::RunEntry(Entry& entry, std::unique_lock<std::mutex>& lock) {
+  if (entry.sent) entry.sent->running = true;
+  lock.unlock();
+  if (entry.sent) {
+    entry.sent->message();
+  } else {
+    entry.posted();
+  }
+  lock.lock();
+  if (entry.sent) {
+    entry.sent->running = false;
+    entry.sent->done = true;
+    senderWake_.notify_all();
+  }
+}
+
+void WindowMessageQueue::Run() {
+  BindToCurrentThread();
+  std::unique_lock lock(mutex_);
+  while (!ended_) {
+    windowWake_.wait(lock, [&] { return ended_ || !entries_.empty(); });
+    if (ended_) break;
+    Entry entry = std::move(entries_.front());
+    entries_.pop_front();
+    RunEntry(entry, lock);
+  }
+}
+
+bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    lock.unlock();
+    if (done()) return true;
+    lock.lock();
+    auto sent = entries_.begin();
+    while (sent != entries_.end() && sent->sent == nullptr) ++sent;
+    if (sent != entries_.end()) {
+      Entry entry = std::move(*sent);
+      entries_.erase(sent);
+      RunEntry(entry, lock);
+      continue;
+    }
+    const uint64_t seen = wakeCount_;
+    auto ready = [&] {
+      if (wakeCount_ != seen || ended_) return true;
+      for (const Entry& e : entries_)
+        if (e.sent) return true;
+      return false;
+    };
+    if (timeoutMs < 0) {
+      windowWake_.wait(lock, ready);
+    } else if (!windowWake_.wait_until(lock, deadline, ready)) {
+      lock.unlock();
+      return done();
+    }
+    if (ended_) {
+      lock.unlock();
+      return done();
+    }
+  }
+}
+
+void WindowMessageQueue::Wake() {
+  std::lock_guard lock(mutex_);
+  ++wakeCount_;
+  windowWake_.notify_all();
+}
+
+void WindowMessageQueue::End() {
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  entries_.clear();
+  windowWake_.notify_all();
+  senderWake_.notify_all();
+}
+
+bool WindowMessageQueue::ended() const {
+  std::lock_guard lock(mutex_);
+  return ended_;
+}
+
+bool WindowMessageQueue::IsWindowThread() const {
+  std::lock_guard lock(mutex_);
+  return windowThread_ == std::this_thread::get_id();
+}
+
+size_t WindowMessageQueue::pending() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+}  // namespace halvyn

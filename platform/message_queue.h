@@ -1,0 +1,73 @@
+// The window thread's message queue.
+//
+// Send runs a message on the window thread and waits until it has run; Post
+// queues it and returns. Messages run in the order they were queued, sent and
+// posted alike. Once the window has ended (End), both return false at once
+// without running anything, so no worker can hang on a dead window.
+//
+// Run, WaitPumpingSent and End are for the window thread; Send and Post for
+// any thread (a Send from the window thread runs the message inline).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace halvyn {
+
+class WindowMessageQueue {
+ public:
+  using Message = std::function<void()>;
+
+  bool Send(Message message);
+  bool Post(Message message);
+
+  // Serves messages on the calling thread, which becomes the window thread,
+  // until End is called.
+  void Run();
+
+  // Makes the calling thread the window thread without serving (for tests and
+  // for start-up work that runs before Run).
+  void BindToCurrentThread();
+
+  // Waits until done() holds or timeoutMs passes (-1: no limit), running only
+  // sent messages meanwhile, so a worker blocked in Send can finish. done() is
+  // checked after every sent message and whenever Wake is called. Returns done().
+  bool WaitPumpingSent(const std::function<bool()>& done, int timeoutMs);
+  // Makes a WaitPumpingSent re-check its condition.
+  void Wake();
+
+  // Ends the window: queued messages are dropped, waiting senders released.
+  void End();
+  bool ended() const;
+
+  bool IsWindowThread() const;
+  // Messages queued and not yet run (for tests and metrics).
+  size_t pending() const;
+
+ private:
+  struct SentMessage {
+    Message message;
+    bool running = false;  // the window thread is running it: the sender must stay
+    bool done = false;
+  };
+  struct Entry {
+    Message posted;
+    SentMessage* sent = nullptr;
+  };
+
+  void RunEntry(Entry& entry, std::unique_lock<std::mutex>& lock);
+
+  mutable std::mutex mutex_;
+  std::condition_variable windowWake_;   // window thread: new entry or wake
+  std::condition_variable senderWake_;   // senders: their message has run or the window ended
+  std::deque<Entry> entries_;
+  bool ended_ = false;
+  uint64_t wakeCount_ = 0;
+  std::thread::id windowThread_;
+};
+
+}  // namespace halvyn

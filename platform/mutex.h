@@ -1,0 +1,33 @@
+// A mutex the thread-safety analysis understands, and its scoped lock.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/thread_annotations.h"
+
+namespace halvyn {
+
+class CAPABILITY("mutex") Mutex {
+ public:
+  void Lock() ACQUIRE() { mutex_.lock(); }
+  void Unlock() RELEASE() { mutex_.unlock(); }
+  // For condition variables: the underlying standard mutex.
+  std::mutex& native() { return mutex_; }
+
+ private:
+  std::mutex mutex_;
+};
+
+class SCOPED_CAPABILITY MutexLock {
+ public:
+  explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
+  ~MutexLock() RELEASE() { mutex_.Unlock(); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  Mutex& mutex_;
+};
+
+}  // namespace halvyn
