@@ -61,6 +61,8 @@ void WindowMessageQueue::Run() {
 }
 
 bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int timeoutMs) {
+  // Off the window thread nothing may run handlers: wait only.
+  const bool pump = IsWindowThread();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -68,7 +70,8 @@ bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int 
     if (done()) return true;
     lock.lock();
     auto sent = entries_.begin();
-    while (sent != entries_.end() && sent->sent == nullptr) ++sent;
+    while (pump && sent != entries_.end() && sent->sent == nullptr) ++sent;
+    if (!pump) sent = entries_.end();
     if (sent != entries_.end()) {
       Entry entry = std::move(*sent);
       entries_.erase(sent);
@@ -78,6 +81,7 @@ bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int 
     const uint64_t seen = wakeCount_;
     auto ready = [&] {
       if (wakeCount_ != seen || ended_) return true;
+      if (!pump) return false;
       for (const Entry& e : entries_)
         if (e.sent) return true;
       return false;

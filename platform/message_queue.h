@@ -36,6 +36,7 @@ class WindowMessageQueue {
   // Waits until done() holds or timeoutMs passes (-1: no limit), running only
   // sent messages meanwhile, so a worker blocked in Send can finish. done() is
   // checked after every sent message and whenever Wake is called. Returns done().
+  // Called off the window thread (or after End) it only waits.
   bool WaitPumpingSent(const std::function<bool()>& done, int timeoutMs);
   // Makes a WaitPumpingSent re-check its condition.
   void Wake();

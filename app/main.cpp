@@ -1,0 +1,90 @@
+// halvyn: the relay server, the device link, the STUN client and the operator
+// console in one process.
+//
+// Threads: main starts everything and waits for the window to end; the window
+// thread runs every handler; the console server, the relay server and the
+// signal watcher run their own.
+#include <iostream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/command_line.h"
+#include "console/halvyn_dlg.h"
+#include "console/web/console_access.h"
+#include "console/web/console_server.h"
+#include "platform/message_queue.h"
+#include "platform/signal_watcher.h"
+#include "platform/tick_count.h"
+#include "relay/client_table.h"
+
+namespace {
+
+constexpr char kVersion[] = "Halvyn, Version 1.7";
+
+std::string GenerateToken() {
+  std::random_device random;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string token;
+  for (int i = 0; i < 32; ++i) token += kDigits[random() % 16];
+  return token;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace halvyn;
+  std::string error;
+  const auto line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+  if (!line) {
+    std::cerr << "halvyn: " << error << "\n" << kUsage;
+    return 2;
+  }
+  if (line->help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (line->version) {
+    std::cout << kVersion << "\n";
+    return 0;
+  }
+
+  ClientTable clientTable;  // lives from start to exit, across every Stop
+  WindowMessageQueue window;
+  MonotonicTickClock clock;
+  CHalvynDlg dlg(clientTable, window, clock, {.relayTiming = {}, .logOut = &std::cout, .errorOut = &std::cerr});
+
+  std::unique_ptr<ConsoleServer> console;
+  if (line->console) {
+    ConsoleServerOptions options{line->consoleAddress, line->consolePort, line->token};
+    if (!ConsoleAccess::IsLoopback(options.address) && options.token.empty()) {
+      options.token = GenerateToken();
+      std::cout << "Console token: " << options.token << std::endl;
+    }
+    console = std::make_unique<ConsoleServer>(dlg, window, options);
+    if (!console->Bind(error)) {
+      std::cerr << "halvyn: " << error << " (is another halvyn running?)\n";
+      return 1;
+    }
+    dlg.SetChangeListener([&console] { console->WindowChanged(); });
+  }
+
+  // Before any other thread starts, so SIGINT and SIGTERM reach only this watcher.
+  SignalWatcher signals([&](int) { window.Post([&] { dlg.OnClose(); }); });
+
+  std::thread windowThread([&] {
+    window.BindToCurrentThread();
+    dlg.OnInitDialog();
+    if (line->start) dlg.OnStartStop();
+    window.Run();
+  });
+  if (console) {
+    console->Start();
+    std::cout << "Console: http://" << line->consoleAddress << ":" << line->consolePort << "/"
+              << std::endl;
+  }
+  windowThread.join();
+  if (console) console->Stop();
+  return 0;
+}

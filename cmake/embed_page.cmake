@@ -1,0 +1,48 @@
+# Writes a C++ file that holds every file of the console page as bytes.
+# Run as: cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
+file(GLOB files RELATIVE "${PAGE_DIR}" "${PAGE_DIR}/*")
+list(SORT files)
+set(arrays "")
+set(entries "")
+set(index 0)
+foreach(name IN LISTS files)
+  if(IS_DIRECTORY "${PAGE_DIR}/${name}")
+    continue()
+  endif()
+  file(READ "${PAGE_DIR}/${name}" hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  if(name MATCHES "\\.html$")
+    set(type "text/html; charset=utf-8")
+  elseif(name MATCHES "\\.js$")
+    set(type "text/javascript; charset=utf-8")
+  elseif(name MATCHES "\\.css$")
+    set(type "text/css; charset=utf-8")
+  elseif(name MATCHES "\\.svg$")
+    set(type "image/svg+xml")
+  elseif(name MATCHES "\\.png$")
+    set(type "image/png")
+  else()
+    set(type "application/octet-stream")
+  endif()
+  string(APPEND arrays "const unsigned char kFile${index}[] = {${bytes} 0};\n")
+  string(APPEND entries "    {\"${name}\", \"${type}\", std::string_view(reinterpret_cast<const char*>(kFile${index}), ${size})},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+file(WRITE "${OUTPUT}.tmp" "// Generated from console/web/page/: do not edit.
+#include \"console/web/embedded_page.h\"
+
+namespace halvyn {
+namespace {
+${arrays}
+const ConsoleAsset kFiles[] = {
+${entries}};
+}  // namespace
+
+std::span<const ConsoleAsset> EmbeddedPageFiles() { return kFiles; }
+
+}  // namespace halvyn
+")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")

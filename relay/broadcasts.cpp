@@ -1,0 +1,35 @@
+#include "relay/broadcasts.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "relay/relay_packet.h"
+
+namespace halvyn {
+
+void BroadcastClientList(const ClientTable& table, const DatagramSender& socket) {
+  // Per thread, so the receive thread and the window thread never share them
+  // and a busy server does not allocate for every list.
+  thread_local std::vector<uint8_t> datagram;
+  thread_local std::vector<Ipv4Endpoint> destinations;
+  table.BuildClientList(datagram, destinations);
+  for (const Ipv4Endpoint& destination : destinations) {
+    socket.SendTo(datagram, destination);  // result ignored: no retries in this protocol
+  }
+}
+
+void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
+                         const ClientRecord& record) {
+  using namespace relay_packet;
+  std::array<uint8_t, kRecordFormSize> packet{};
+  WriteHeader(packet.data(), kInfo, 0);
+  std::copy(record.bytes.begin(), record.bytes.end(), packet.begin() + kRecordOffset);
+  thread_local std::vector<Ipv4Endpoint> destinations;
+  table.Destinations(destinations);
+  for (const Ipv4Endpoint& destination : destinations) {
+    socket.SendTo(packet, destination);  // result ignored, as for every send to a client
+  }
+}
+
+}  // namespace halvyn

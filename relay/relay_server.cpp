@@ -1,0 +1,74 @@
+#include "relay/relay_server.h"
+
+#include <thread>
+
+#include "platform/event.h"
+#include "platform/mutex.h"
+#include "platform/udp_socket.h"
+#include "relay/broadcasts.h"
+#include "relay/relay_dispatcher.h"
+#include "relay/relay_receive_loop.h"
+
+namespace halvyn {
+
+struct RelayServer::Run {
+  Run(ClientTable& table, RelayNotices& notices, RouteCommands* routes, const TickClock& clock)
+      : dispatcher(table, clientTableLock, socket, notices, routes, clock) {}
+
+  UdpSocket socket;
+  Mutex clientTableLock;
+  RelayDispatcher dispatcher;
+  ManualResetEvent receiveEnded;
+  ManualResetEvent sweeperEnded;
+  std::thread receiveThread;
+  std::thread sweeperThread;
+};
+
+RelayServer::RelayServer(ClientTable& table, RelayNotices& notices, RouteCommands* routes,
+                         const TickClock& clock, WindowMessageQueue& window, RelayTiming timing)
+    : table_(table),
+      notices_(notices),
+      routes_(routes),
+      clock_(clock),
+      window_(window),
+      timing_(timing) {}
+
+RelayServer::~RelayServer() { Stop(); }
+
+int RelayServer::Start(uint16_t port) {
+  if (run_) return 0;
+  auto run = std::make_unique<Run>(table_, notices_, routes_, clock_);
+  if (const int error = run->socket.Bind({0, port})) return error;
+  Run& r = *run;
+  r.receiveThread = std::thread([this, &r] {
+    RelayReceiveLoop(r.socket, r.dispatcher);
+    r.receiveEnded.Set();
+    window_.Wake();
+  });
+  r.sweeperThread = std::thread([this, &r] {
+    LivenessSweep(table_, r.clientTableLock, notices_, clock_, r.receiveEnded,
+                  timing_.sweepIntervalMs, timing_.silenceLimitMs);
+    r.sweeperEnded.Set();
+    window_.Wake();
+  });
+  run_ = std::move(run);
+  return 0;
+}
+
+void RelayServer::Stop() {
+  if (!run_) return;
+  Run& r = *run_;
+  r.socket.Close();
+  // The receive thread may be waiting for the window thread to handle a
+  // notice it sent: keep serving those until both threads are done.
+  window_.WaitPumpingSent([&] { return r.receiveEnded.IsSet() && r.sweeperEnded.IsSet(); }, -1);
+  r.receiveThread.join();
+  r.sweeperThread.join();
+  run_.reset();
+}
+
+void RelayServer::BroadcastClientList() {
+  if (run_) halvyn::BroadcastClientList(table_, run_->socket);
+}
+
+}  // namespace halvyn

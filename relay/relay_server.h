@@ -1,0 +1,58 @@
+// The relay server's lifecycle: Start binds the relay socket and starts the
+// receive thread and the sweeper; Stop closes the socket, which ends both.
+//
+// Window thread only (Start, Stop, BroadcastClientList, running). Each run owns
+// its socket, its client-table lock and its two threads; Stop waits for the
+// threads while serving the window's sent notices (the receive thread may be
+// waiting in one), joins them and frees the run, so a Start right after a Stop
+// gets a fresh socket and lock that nothing of the old run touches.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/message_queue.h"
+#include "platform/tick_count.h"
+#include "relay/client_table.h"
+#include "relay/liveness_sweep.h"
+#include "relay/relay_notices.h"
+
+namespace halvyn {
+
+struct RelayTiming {
+  uint32_t sweepIntervalMs = kSweepIntervalMs;
+  uint32_t silenceLimitMs = kSilenceLimitMs;
+};
+
+class RelayServer {
+ public:
+  RelayServer(ClientTable& table, RelayNotices& notices, RouteCommands* routes,
+              const TickClock& clock, WindowMessageQueue& window, RelayTiming timing = {});
+  ~RelayServer();
+  RelayServer(const RelayServer&) = delete;
+  RelayServer& operator=(const RelayServer&) = delete;
+
+  // Binds 0.0.0.0:port and starts the threads. Returns 0, or the errno of the
+  // failed socket or bind (nothing then runs).
+  int Start(uint16_t port);
+  // Ends the run, if there is one.
+  void Stop();
+  bool running() const { return run_ != nullptr; }
+
+  // The "h" list to every client, on this run's socket (nothing when stopped).
+  void BroadcastClientList();
+  void SetRouteCommands(RouteCommands* routes) { routes_ = routes; }
+
+ private:
+  struct Run;
+
+  ClientTable& table_;
+  RelayNotices& notices_;
+  RouteCommands* routes_;
+  const TickClock& clock_;
+  WindowMessageQueue& window_;
+  RelayTiming timing_;
+  std::unique_ptr<Run> run_;
+};
+
+}  // namespace halvyn
