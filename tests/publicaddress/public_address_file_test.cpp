@@ -81,6 +81,9 @@ TEST_F(PublicAddressFileTest, LineEndings) {
   EXPECT_EQ(Load().publicAddressText, "203.0.113.5");
   EXPECT_EQ(Load().relayPort, 7002u);
 
+  Write("203.0.113.5\r");  // only CR LF or LF end a line
+  EXPECT_EQ(Load().publicAddressText, "203.0.113.5\r");
+
   Write("a\rb\r\n9\r\nignored\r\n");  // a CR not followed by LF belongs to the line
   EXPECT_EQ(Load().publicAddressText, "a\rb");
   EXPECT_EQ(Load().relayPort, 9u);
