@@ -19,7 +19,9 @@ std::atomic<unsigned> temporaryCounter{0};
 // have to hold every one of them).
 constexpr int kTemporaryNameAttempts = 100;
 
-std::string ErrnoText(int error) { return std::generic_category().message(error); }
+std::string ErrnoText(int error) {
+  return std::generic_category().message(error);
+}
 
 std::string Folder(const std::string& path) {
   const size_t slash = path.rfind('/');

@@ -1,6 +1,7 @@
 #include "publicaddress/stun_client.h"
 
 #include <array>
+#include <random>
 #include <utility>
 
 #include "platform/resolver.h"

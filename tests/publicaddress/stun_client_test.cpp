@@ -64,8 +64,7 @@ TEST_F(StunClientTest, EveryPressDrawsAFreshTransactionId) {
 }
 
 TEST_F(StunClientTest, UnresolvedServerTextSendsNothing) {
-  EXPECT_EQ(client_.SendBindingRequests(sender_, "no such server"),
-            StunSendOutcome::kUnresolved);
+  EXPECT_EQ(client_.SendBindingRequests(sender_, "no such server"), StunSendOutcome::kUnresolved);
   EXPECT_TRUE(sender_.sent.empty());
   EXPECT_EQ(InvalidUrlMessage("no such server"), "Invalid URL:no such server");
 }
@@ -101,8 +100,7 @@ TEST_F(StunAnswerTest, ReadsOneDatagramPerCall) {
   Send(std::vector<uint8_t>(70, 0x5a));  // device traffic on the same socket
   Send(test::kRfc5769Ipv4Response);
 
-  EXPECT_EQ(StunClient::ReadAnswer(receiver_),
-            (Ipv4Endpoint{NetworkAddress(192, 0, 2, 1), 32853}));
+  EXPECT_EQ(StunClient::ReadAnswer(receiver_), (Ipv4Endpoint{NetworkAddress(192, 0, 2, 1), 32853}));
   EXPECT_FALSE(StunClient::ReadAnswer(receiver_));
   EXPECT_TRUE(StunClient::ReadAnswer(receiver_));
   EXPECT_FALSE(StunClient::ReadAnswer(receiver_));

@@ -70,6 +70,12 @@ TEST(ParseStunResponse, Rfc5769Ipv4SampleGivesItsMappedAddress) {
   EXPECT_EQ(mapped->port, 32853);
 }
 
+TEST(ParseStunResponse, RealServerResponsesGiveTheirMappedAddress) {
+  const Ipv4Endpoint seen = {NetworkAddress(127, 0, 0, 1), 35677};
+  EXPECT_EQ(Parse(test::kCoturnXorMappedResponse), seen);
+  EXPECT_EQ(Parse(test::kCoturnClassicResponse), seen);
+}
+
 TEST(ParseStunResponse, MappedAndXorMappedGiveTheSameResult) {
   EXPECT_EQ(Parse(Response({kMapped})), kExpected);
   EXPECT_EQ(Parse(Response({kXorMapped})), kExpected);
