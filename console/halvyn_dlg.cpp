@@ -7,6 +7,7 @@
 #include "console/log_lines.h"
 #include "console/window_relay_notices.h"
 #include "platform/ipv4.h"
+#include "publicaddress/public_address_file.h"
 
 namespace halvyn {
 
@@ -55,7 +56,9 @@ void CHalvynDlg::OnInitDialog() {
   AssertOnWindowThread();
   stunServers_.assign(kInitialStunServers.begin(), kInitialStunServers.end());
   UpdateData(false);
+  LoadPublicAddressFile();
   controls_.stunServer = stunServers_.front();
+  UpdateData(false);
   MarkChanged();
 }
 
@@ -113,6 +116,13 @@ bool CHalvynDlg::RunCommand(ConsoleCommand command, const ControlInput& input, i
       return false;
   }
   return false;
+}
+
+void CHalvynDlg::LoadPublicAddressFile() {
+  if (auto contents = halvyn::LoadPublicAddressFile(kPublicAddressFileName)) {
+    publicAddressText_ = std::move(contents->publicAddressText);
+    relayPort_ = contents->relayPort;
+  }
 }
 
 void CHalvynDlg::OnStartStop() {

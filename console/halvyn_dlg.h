@@ -91,6 +91,9 @@ class CHalvynDlg {
   void SetChangeListener(std::function<void()> listener) { onChanged_ = std::move(listener); }
 
  private:
+  // server.txt in the working directory, when it can be read: the public
+  // address and the relay port.
+  void LoadPublicAddressFile();
   void StopRelayServer();
   void EndWindow();
   void MarkChanged();

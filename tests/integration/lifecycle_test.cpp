@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
+
 #include "tests/support/halvyn_process.h"
 #include "tests/support/private_network.h"
 #include "tests/support/test_client.h"
@@ -118,6 +120,36 @@ TEST_F(Lifecycle, ClearMessagesEmptiesTheLog) {
   json w;
   ASSERT_EQ(halvyn->Command("clear-messages", nullptr, &w), 200);
   EXPECT_EQ(w["messageLog"], "");
+}
+
+}  // namespace
+}  // namespace halvyn::testing
+
+namespace halvyn::testing {
+namespace {
+
+TEST(StartUp, AddressFileGivesThePublicAddressAndTheRelayPort) {
+  REQUIRE_PRIVATE_NETWORK();
+  char pattern[] = "/tmp/halvyn-file-XXXXXX";
+  const std::filesystem::path dir = mkdtemp(pattern);
+  {
+    std::ofstream file(dir / "server.txt", std::ios::binary);
+    file << "203.0.113.5\r\n8000\r\n";
+  }
+  HalvynProcess::Options options;
+  options.workDir = dir;
+  options.args = {"--start"};
+  {
+    HalvynProcess halvyn(options);
+    ASSERT_TRUE(halvyn.WaitUntilReady());
+    const auto window = halvyn.Window();
+    EXPECT_EQ(window["publicAddress"], "203.0.113.5");
+    EXPECT_EQ(window["relayPort"], "8000");
+    TestClient client(8000);
+    client.Send('e', NamedRecord("alpha"));
+    EXPECT_TRUE(client.Receive());
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
