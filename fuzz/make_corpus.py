@@ -174,6 +174,9 @@ relay = {
     # 25 clients: the table grows from 10 to 20 to 40 records.
     "table_growth": b"".join(command(0, client_number(n), 0, 0, n % 8) for n in range(25)) +
     command(1, client_number(3), 0, 0, 3) + WINDOW,
+    # 546 clients: the "h" list (65,520 bytes) no longer fits one UDP datagram.
+    "list_beyond_one_datagram": b"".join(command(0, client_number(n), 0, 0, n % 8)
+                                         for n in range(546)) + CLEAR_CLIENTS,
     "command_forms": command(0, name(1), 0, 0, A) + command(0, name(3), 0, 0, B) +
     command(3, name(1), 7, 5000, A) + command(2, name(1), 7, 5001, A) +
     command(4, name(1), 0, 0, A, name(3) + bytes([0])) +

@@ -31,10 +31,10 @@
 #include <deque>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "console/halvyn_dlg.h"
@@ -249,11 +249,21 @@ void CheckTable(const ClientTable& table) {
   const std::vector<ClientRecord> records = table.Snapshot();
   Check(int(records.size()) == table.count(), "count differs from the records");
   Check(table.count() <= table.capacity(), "more records than capacity");
-  std::set<std::string_view> names;
+  std::unordered_set<std::string_view> names;
   for (const ClientRecord& record : records) {
     Check(record.name().size() <= 31, "a stored name longer than 31 bytes");
     Check(names.insert(record.name()).second, "two records with one name");
   }
+}
+
+// The cheap part of CheckTable, after every change: the newest record, the room.
+void CheckTableChange(const ClientTable& table, int added) {
+  Check(table.count() <= table.capacity(), "more records than capacity");
+  if (added <= 0) return;
+  const auto newest = table.At(table.count() - 1);
+  Check(newest.has_value() && newest->name().size() <= 31, "a stored name longer than 31 bytes");
+  const auto found = table.Find(newest->name());
+  Check(found.has_value() && *found == *newest, "a new name is stored twice");
 }
 
 void CheckRouteState(const RouteState& state) {
@@ -408,6 +418,7 @@ void RunSequence(const uint8_t* data, size_t size) {
       case 4:
         routesMayChange = true;
         drainWindow();
+        CheckTable(table);
         CheckListMatchesTable(table, dlg);
         break;
       case 5:
@@ -464,7 +475,7 @@ void RunSequence(const uint8_t* data, size_t size) {
       }
     }
 
-    if (tableMayChange) CheckTable(table);
+    if (tableMayChange) CheckTableChange(table, table.count() - countBefore);
     if (routesMayChange) CheckRouteState(routeState);
   }
 
