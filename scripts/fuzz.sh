@@ -47,8 +47,11 @@ for target in "${targets[@]}"; do
   if [ -d "fuzz/corpus/$target" ]; then
     cp -R -n "fuzz/corpus/$target/." "$work/corpus/"
   fi
-  options=(-fork="$workers" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
-           -artifact_prefix="$regressions/")
+  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
+           -artifact_prefix="$regressions/" -print_final_stats=1)
+  # One worker fuzzes in this process; more run as libFuzzer's fork mode,
+  # which shares the corpus between them.
+  [ "$workers" -gt 1 ] && options+=(-fork="$workers")
   if [ -f "fuzz/dict/$target.dict" ]; then
     options+=(-dict="$root/fuzz/dict/$target.dict")
   fi
@@ -56,8 +59,8 @@ for target in "${targets[@]}"; do
   echo "=== $target: ${seconds} s with $workers workers"
   before=$(find "$regressions" -type f | wc -l)
   (cd "$work" && "$binary" "${options[@]}" corpus) >"$work/fuzz.log" 2>&1 || true
-  # The fork server's last progress line holds the totals.
-  grep -E '^#[0-9]+: cov' "$work/fuzz.log" | tail -n 1 || true
+  # The totals: fork mode's last progress line, or the single process's count.
+  grep -E '^#[0-9]+: cov|^Done [0-9]+ runs' "$work/fuzz.log" | tail -n 1 || true
   found=$(( $(find "$regressions" -type f | wc -l) - before ))
   echo "corpus: $(find "$work/corpus" -type f | wc -l) inputs; new failing inputs: $found"
   if [ "$found" -gt 0 ]; then
