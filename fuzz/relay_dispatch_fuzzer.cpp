@@ -15,11 +15,13 @@
 //   2 clock      advances by 16 ms per unit of a 2-byte LE count; 0xFFFF sets
 //                it just before the 32-bit tick wraps
 //   3 sweep      drops the clients silent for 24.6 s, as the sweeper does
-//   4 window     handles every posted notice (timeouts, forward connects,
-//                route releases), in order
+//   4 window     the window catches up: handles every posted notice
+//                (timeouts, forward connects, route releases), in order
 //   5 clear      Clear clients (the window's list, the table and the route map)
 //   6 probe      a port probe for slot selector, learnt port (2 LE)
 //   7 messages   Clear Messages
+// The window's steps (5, 6, 7) and the notices the relay sends run, as on the
+// window's message queue, after every message queued before them.
 // A name selector reads one of a few fixed names (empty, 31 and 32 bytes,
 // case variants, control characters, bytes that are not UTF-8); 8..0xEF give
 // "nN"; 0xF0 and above read 2 more bytes for "cN", so a sequence can log in
@@ -175,30 +177,51 @@ class CheckingTransport final : public DatagramSender {
   const ClientTable* table = nullptr;
 };
 
-// The window's side of the relay notices, as WindowRelayNotices delivers
-// them, with the message queue's posted half kept here so the input decides
-// when the window thread gets to it.
+// The window thread's message queue, run by hand on this one thread. It keeps
+// the queue's order: a sent message (a notice the relay thread waits for, or
+// an operator command) runs only after every message queued before it, so
+// only posted messages ever wait, until the input lets the window catch up.
+class FuzzWindow {
+ public:
+  void Post(std::function<void()> message) { posted_.push_back(std::move(message)); }
+  template <typename Message>
+  void Send(Message&& message) {
+    RunPending();
+    message();
+  }
+  void RunPending() {
+    while (!posted_.empty()) {
+      auto message = std::move(posted_.front());
+      posted_.pop_front();
+      message();
+    }
+  }
+
+ private:
+  std::deque<std::function<void()>> posted_;
+};
+
+// The window's side of the relay notices, as WindowRelayNotices delivers them.
 class FuzzWindowNotices final : public RelayNotices {
  public:
-  FuzzWindowNotices(CHalvynDlg& dlg, std::deque<std::function<void()>>& posted)
-      : dlg_(dlg), posted_(posted) {}
+  FuzzWindowNotices(CHalvynDlg& dlg, FuzzWindow& window) : dlg_(dlg), window_(window) {}
   void SendClientLogin(const ClientRecord& record) override {
     ++logins;
-    dlg_.OnClientLogin(&record);
+    window_.Send([&] { dlg_.OnClientLogin(&record); });
   }
   void SendClientLogout(const ClientRecord& record) override {
     ++logouts;
-    dlg_.OnClientLogout(record, false);
+    window_.Send([&] { dlg_.OnClientLogout(record, false); });
   }
   void PostClientTimeout(const ClientRecord& record) override {
-    posted_.push_back([this, copy = record] { dlg_.OnClientLogout(copy, true); });
+    window_.Post([this, copy = record] { dlg_.OnClientLogout(copy, true); });
   }
   void PostForwardConnect() override {
-    posted_.push_back([this] { dlg_.OnForwardConnect(); });
+    window_.Post([this] { dlg_.OnForwardConnect(); });
   }
   void SendClientInfo(const ClientRecord& record) override {
     ++infos;
-    dlg_.OnClientInfo(record);
+    window_.Send([&] { dlg_.OnClientInfo(record); });
   }
 
   int logins = 0;
@@ -207,7 +230,7 @@ class FuzzWindowNotices final : public RelayNotices {
 
  private:
   CHalvynDlg& dlg_;
-  std::deque<std::function<void()>>& posted_;
+  FuzzWindow& window_;
 };
 
 // Hands "r" and "x" from the relay to the forward-route handler, as the
@@ -333,8 +356,8 @@ void RunSequence(const uint8_t* data, size_t size) {
   ClientTable table;
   StepClock clock;
   CHalvynDlg dlg(table, window, clock, {});
-  std::deque<std::function<void()>> posted;
-  FuzzWindowNotices notices(dlg, posted);
+  FuzzWindow fuzzWindow;
+  FuzzWindowNotices notices(dlg, fuzzWindow);
 
   Mutex clientTableLock;
   NullDeviceWriter writer;
@@ -358,7 +381,7 @@ void RunSequence(const uint8_t* data, size_t size) {
   };
   RouteRequestHandler routeHandler(routeState, programmer, listeners, lookupOnRelayThread,
                                    [&](RouteSlot slot) {
-                                     posted.push_back([&, slot] {
+                                     fuzzWindow.Post([&, slot] {
                                        if (ReleaseRouteSlot(slot, routeState, programmer,
                                                             device.address))
                                          rows.RemoveRouteRow(slot);
@@ -368,14 +391,6 @@ void RunSequence(const uint8_t* data, size_t size) {
   CheckingTransport transport;
   transport.table = &table;
   RelayDispatcher dispatcher(table, clientTableLock, transport, notices, &routes, clock);
-
-  auto drainWindow = [&] {
-    while (!posted.empty()) {
-      auto message = std::move(posted.front());
-      posted.pop_front();
-      message();
-    }
-  };
 
   std::vector<uint8_t> datagram;
   for (int step = 0; step < 4000 && !in.done(); ++step) {
@@ -417,26 +432,30 @@ void RunSequence(const uint8_t* data, size_t size) {
         break;
       case 4:
         routesMayChange = true;
-        drainWindow();
+        fuzzWindow.RunPending();
         CheckTable(table);
         CheckListMatchesTable(table, dlg);
         break;
       case 5:
         tableMayChange = routesMayChange = true;
-        dlg.OnClearClients();
-        routeState.ClearRouteMap();
+        fuzzWindow.Send([&] {
+          dlg.OnClearClients();
+          routeState.ClearRouteMap();
+        });
         Check(table.count() == 0, "Clear clients left clients");
         break;
       case 6: {
         const uint16_t slotPort = uint16_t(kFirstSlotPort - 1 + in.Byte() % 34);
         const uint16_t learntPort = in.Le16();
-        if (const auto row = ActivateRoute(slotPort, learntPort, routeState, programmer, device,
-                                           lookupOnWindowThread))
-          rows.AddRouteRow(*row);
+        fuzzWindow.Send([&] {
+          if (const auto row = ActivateRoute(slotPort, learntPort, routeState, programmer, device,
+                                             lookupOnWindowThread))
+            rows.AddRouteRow(*row);
+        });
         break;
       }
       case 7:
-        dlg.OnClearMessages();
+        fuzzWindow.Send([&] { dlg.OnClearMessages(); });
         break;
     }
 
@@ -479,7 +498,7 @@ void RunSequence(const uint8_t* data, size_t size) {
     if (routesMayChange) CheckRouteState(routeState);
   }
 
-  drainWindow();
+  fuzzWindow.RunPending();
   CheckTable(table);
   CheckRouteState(routeState);
   CheckListMatchesTable(table, dlg);
