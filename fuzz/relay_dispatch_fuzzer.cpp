@@ -134,9 +134,16 @@ class CheckingTransport final : public DatagramSender {
         Check(datagram.size() == kRecordFormSize, "\"i\" is not 120 bytes");
         Check(datagram[kCountOffset] == 0, "\"i\" with a count byte");
         break;
-      case kConnect:
+      case kConnect: {
         Check(datagram.size() == kRecordFormSize, "a forwarded \"p\" is not 120 bytes");
+        const auto clients = table->Snapshot();
+        Check(std::any_of(clients.begin(), clients.end(),
+                          [&](const ClientRecord& client) {
+                            return destination == Ipv4Endpoint{client.ip(), client.port()};
+                          }),
+              "a \"p\" forwarded to no client's address");
         break;
+      }
       case kClientList:
         CheckClientList(datagram);
         break;
