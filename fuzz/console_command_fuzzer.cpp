@@ -85,7 +85,8 @@ void RunCommand(CHalvynDlg& dlg, const CommandRequest& request) {
   const WindowView view = dlg.View();
 
   if (endedBefore) Check(!ran, "a command ran on an ended window");
-  if (ran && (request.command == ConsoleCommand::kExit || request.command == ConsoleCommand::kClose))
+  if (ran &&
+      (request.command == ConsoleCommand::kExit || request.command == ConsoleCommand::kClose))
     Check(dlg.ended(), "exit or close left the window up");
   Check(view.startStop == CHalvynDlg::kStartCaption || view.startStop == CHalvynDlg::kStopCaption,
         "a caption other than Start or Stop");

@@ -82,8 +82,7 @@ void CheckFile(std::string_view contents) {
   {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     Check(file != nullptr, "cannot write the file");
-    Check(std::fwrite(contents.data(), 1, contents.size(), file) == contents.size(),
-          "short write");
+    Check(std::fwrite(contents.data(), 1, contents.size(), file) == contents.size(), "short write");
     std::fclose(file);
   }
 

@@ -386,14 +386,13 @@ void RunSequence(const uint8_t* data, size_t size) {
     if (!record) return std::nullopt;
     return Ipv4Endpoint{record->ip(), record->port()};
   };
-  RouteRequestHandler routeHandler(routeState, programmer, listeners, lookupOnRelayThread,
-                                   [&](RouteSlot slot) {
-                                     fuzzWindow.Post([&, slot] {
-                                       if (ReleaseRouteSlot(slot, routeState, programmer,
-                                                            device.address))
-                                         rows.RemoveRouteRow(slot);
-                                     });
-                                   });
+  RouteRequestHandler routeHandler(
+      routeState, programmer, listeners, lookupOnRelayThread, [&](RouteSlot slot) {
+        fuzzWindow.Post([&, slot] {
+          if (ReleaseRouteSlot(slot, routeState, programmer, device.address))
+            rows.RemoveRouteRow(slot);
+        });
+      });
   RouteCommandsShim routes(routeHandler);
   CheckingTransport transport;
   transport.table = &table;
