@@ -19,7 +19,9 @@ std::string TextField(const uint8_t* bytes, size_t size, size_t offset, size_t l
   return std::string(begin, end);
 }
 
-char VersionDigit(uint8_t nibble) { return char('0' + nibble); }
+char VersionDigit(uint8_t nibble) {
+  return char('0' + nibble);
+}
 
 }  // namespace
 

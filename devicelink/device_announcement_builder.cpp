@@ -21,7 +21,8 @@ void PutText(DeviceAnnouncement& out, size_t lengthOffset, size_t offset, size_t
 
 DeviceAnnouncement BuildDeviceAnnouncement(const DeviceAnnouncementFields& fields) {
   DeviceAnnouncement out{};
-  std::copy(std::begin(Layout::kMagic), std::end(Layout::kMagic), out.begin() + Layout::kMagicOffset);
+  std::copy(std::begin(Layout::kMagic), std::end(Layout::kMagic),
+            out.begin() + Layout::kMagicOffset);
   std::copy(std::begin(Layout::kFollowingLength), std::end(Layout::kFollowingLength),
             out.begin() + Layout::kFollowingLengthOffset);
   std::copy(fields.mac.begin(), fields.mac.end(), out.begin() + Layout::kMacOffset);

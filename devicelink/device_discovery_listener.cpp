@@ -23,6 +23,9 @@ bool DeviceDiscoveryListener::Start() {
     MutexLock lock(mutex_);
     exited_ = false;
   }
+  // A listener stopped before may be started again: forget its stop.
+  stopRequested_.store(false);
+  wake_.Clear();
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -78,7 +81,8 @@ void DeviceDiscoveryListener::Listen() {
   // The TTL only matters for sending, which this socket never does; a failure is harmless.
   socket.SetMulticastTtl(config_.ttl);
   if (const int error = socket.Bind({config_.interfaceAddress, config_.port}, true); error != 0) {
-    if (callbacks_.showMessage) callbacks_.showMessage("Multicast bind failed:" + std::to_string(error));
+    if (callbacks_.showMessage)
+      callbacks_.showMessage("Multicast bind failed:" + std::to_string(error));
     return;
   }
   if (socket.JoinGroup(config_.group, config_.interfaceAddress) != 0) {

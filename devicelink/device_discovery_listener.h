@@ -11,6 +11,7 @@
 // window thread); the callbacks run on the listener's thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>

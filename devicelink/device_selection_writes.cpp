@@ -8,7 +8,8 @@
 namespace halvyn {
 
 void PerformDeviceSelectionWrites(const DatagramSender& deviceSocket, DeviceRegisterWriter& writer,
-                                  const DeviceSelectionTarget& target, const MillisecondSleep& sleep,
+                                  const DeviceSelectionTarget& target,
+                                  const MillisecondSleep& sleep,
                                   const std::function<void()>& afterSetup) {
   const DeviceSetupPacket setup = BuildDeviceSetupPacket(target.localMac, target.localAddress);
   // The device acknowledges nothing; a lost set-up datagram is not reported.

@@ -36,7 +36,8 @@ using MillisecondSleep = std::function<void(uint32_t milliseconds)>;
 // there), then the sixteen 128-byte zero writes at 0x0400 + 64 * i through
 // writer, each followed by a 5 ms pause. Send results are not examined.
 void PerformDeviceSelectionWrites(const DatagramSender& deviceSocket, DeviceRegisterWriter& writer,
-                                  const DeviceSelectionTarget& target, const MillisecondSleep& sleep,
+                                  const DeviceSelectionTarget& target,
+                                  const MillisecondSleep& sleep,
                                   const std::function<void()>& afterSetup = {});
 
 }  // namespace halvyn

@@ -15,7 +15,7 @@ struct LocalNetworkIdentity {
   uint32_t localAddress = 0;  // host order: first octet in the most significant byte
   std::string gatewayText;    // dotted decimal; empty when the adapter has no gateway
   MacAddress localMac{};
-  MacAddress gatewayMac{};    // all zero when the gateway did not answer
+  MacAddress gatewayMac{};  // all zero when the gateway did not answer
 };
 
 struct LocalAdapterChoice {

@@ -1,14 +1,15 @@
 #include "platform/neighbour_resolver.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "platform/proc_net_tables.h"
 #include "platform/tick_count.h"

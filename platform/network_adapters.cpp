@@ -1,14 +1,15 @@
 #include "platform/network_adapters.h"
 
-#include <algorithm>
-#include <fstream>
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
-#include <map>
 #include <netinet/in.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
 
 #include "platform/proc_net_tables.h"
 
@@ -24,7 +25,7 @@ std::string ReadWholeFile(const char* path) {
 }
 
 bool PathExists(const std::string& path) {
-  struct stat status{};
+  struct stat status {};
   return ::stat(path.c_str(), &status) == 0;
 }
 
@@ -63,7 +64,8 @@ std::vector<NetworkAdapter> ReadNetworkAdapters() {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
     auto adapter = byName.find(AdapterName(entry->ifa_name));
     if (adapter == byName.end() || adapter->second.firstAddress != 0) continue;
-    adapter->second.firstAddress = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
+    adapter->second.firstAddress =
+        reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
   }
   ::freeifaddrs(list);
 

@@ -16,12 +16,12 @@ inline constexpr uint16_t kHardwareTypeEthernet = 1;
 
 struct NetworkAdapter {
   std::string name;
-  int index = 0;               // kernel interface index
-  uint16_t hardwareType = 0;   // ARPHRD_* of the link
-  bool wireless = false;       // an 802.11 device, though its link type reads Ethernet
-  MacAddress mac{};            // zero when the link has no 6-byte address
-  uint32_t firstAddress = 0;   // first IPv4 address, network order; 0 when it has none
-  uint32_t defaultGateway = 0; // first default route's gateway through it, network order; 0: none
+  int index = 0;                // kernel interface index
+  uint16_t hardwareType = 0;    // ARPHRD_* of the link
+  bool wireless = false;        // an 802.11 device, though its link type reads Ethernet
+  MacAddress mac{};             // zero when the link has no 6-byte address
+  uint32_t firstAddress = 0;    // first IPv4 address, network order; 0 when it has none
+  uint32_t defaultGateway = 0;  // first default route's gateway through it, network order; 0: none
 };
 
 // Every adapter, in interface-index order (the order the kernel created them).

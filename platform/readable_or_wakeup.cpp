@@ -1,11 +1,12 @@
 #include "platform/readable_or_wakeup.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstdint>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
 
 namespace halvyn {
 
@@ -22,7 +23,9 @@ ReadableOrWakeup::Result ReadableOrWakeup::Wait(const UdpSocket& socket, int tim
   return WaitOn(socket.fd(), timeoutMs);
 }
 
-ReadableOrWakeup::Result ReadableOrWakeup::WaitForWake(int timeoutMs) { return WaitOn(-1, timeoutMs); }
+ReadableOrWakeup::Result ReadableOrWakeup::WaitForWake(int timeoutMs) {
+  return WaitOn(-1, timeoutMs);
+}
 
 ReadableOrWakeup::Result ReadableOrWakeup::WaitOn(int socketFd, int timeoutMs) {
   if (wakeFd_ < 0) return Result::kError;
@@ -33,7 +36,8 @@ ReadableOrWakeup::Result ReadableOrWakeup::WaitOn(int socketFd, int timeoutMs) {
     pollfd entries[2] = {{wakeFd_, POLLIN, 0}, {socketFd, POLLIN, 0}};
     int wait = timeoutMs;
     if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       wait = left.count() > 0 ? int(left.count()) : 0;
     }
     const int ready = ::poll(entries, 2, wait);

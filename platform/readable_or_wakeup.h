@@ -14,7 +14,7 @@ class ReadableOrWakeup {
     kReadable,  // a receive will not block (a datagram, a pending error or a closed socket)
     kWoken,     // Wake was called (checked first: a wake wins over a waiting datagram)
     kTimeout,
-    kError,     // the wait itself failed; error() holds errno
+    kError,  // the wait itself failed; error() holds errno
   };
 
   // valid() is false when the eventfd could not be created (error() says why).

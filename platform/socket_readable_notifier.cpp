@@ -6,12 +6,15 @@ SocketReadableNotifier::SocketReadableNotifier(const UdpSocket& socket,
                                                std::function<void()> onReadable)
     : socket_(socket), onReadable_(std::move(onReadable)) {}
 
-SocketReadableNotifier::~SocketReadableNotifier() { Stop(); }
+SocketReadableNotifier::~SocketReadableNotifier() {
+  Stop();
+}
 
 bool SocketReadableNotifier::Start() {
   if (!wake_.valid() || thread_.joinable()) return false;
   stopRequested_.store(false);
   armed_.store(true);
+  wake_.Clear();  // a wake-up left by an earlier Stop
   thread_ = std::thread([this] { Loop(); });
   return true;
 }

@@ -1,6 +1,7 @@
+#include "devicelink/device_announcement.h"
+
 #include <gtest/gtest.h>
 
-#include "devicelink/device_announcement.h"
 #include "devicelink/device_announcement_builder.h"
 #include "platform/ipv4.h"
 
@@ -10,8 +11,8 @@ namespace {
 const uint32_t kSource = NetworkAddress(10, 0, 0, 101);
 
 DeviceAnnouncement Valid() {
-  return BuildDeviceAnnouncement({"ID-7", "Stage Left", {0x02, 0x11, 0x22, 0x33, 0x44, 0x55},
-                                  0x0123, 0x5A, 0xA5});
+  return BuildDeviceAnnouncement(
+      {"ID-7", "Stage Left", {0x02, 0x11, 0x22, 0x33, 0x44, 0x55}, 0x0123, 0x5A, 0xA5});
 }
 
 std::optional<CLocalDevice> Parse(const DeviceAnnouncement& bytes) {

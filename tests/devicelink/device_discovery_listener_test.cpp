@@ -1,5 +1,7 @@
 // The listener on loopback: an ephemeral port and membership on 127.0.0.1,
 // so nothing leaves the machine and parallel runs do not collide.
+#include "devicelink/device_discovery_listener.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,7 +10,6 @@
 #include <mutex>
 #include <thread>
 
-#include "devicelink/device_discovery_listener.h"
 #include "platform/event.h"
 #include "platform/message_queue.h"
 #include "platform/udp_socket.h"
@@ -114,9 +115,7 @@ TEST(DeviceDiscoveryListenerTest, StopWithoutServingGivesUpAfterTheLimitAndEndin
   WindowMessageQueue queue;
   queue.BindToCurrentThread();
   DiscoveryListenerCallbacks callbacks;
-  callbacks.onDatagram = [&](Ipv4Endpoint, std::span<const uint8_t>) {
-    return queue.Send([] {});
-  };
+  callbacks.onDatagram = [&](Ipv4Endpoint, std::span<const uint8_t>) { return queue.Send([] {}); };
   auto listener = std::make_unique<DeviceDiscoveryListener>(LoopbackConfig(port), callbacks);
   EndQueueOnExit endQueue{queue};
   ASSERT_TRUE(listener->Start());
@@ -240,7 +239,8 @@ TEST(DeviceDiscoveryListenerTest, FailedJoinShowsJoinGroupFailedThenSendsTheNoti
   const uint8_t datagram[] = {1};
   sender.SendTo(datagram, {kLoopback, config.port});
   EXPECT_TRUE(listener.Stop());
-  EXPECT_THAT(recorder.events, ElementsAre("message JoinGroup failed", "notice -1 JoinGroup failed!\n"));
+  EXPECT_THAT(recorder.events,
+              ElementsAre("message JoinGroup failed", "notice -1 JoinGroup failed!\n"));
 }
 
 }  // namespace

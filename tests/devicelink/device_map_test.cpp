@@ -1,7 +1,8 @@
+#include "devicelink/device_map.h"
+
 #include <gtest/gtest.h>
 
 #include "devicelink/device_announcement_builder.h"
-#include "devicelink/device_map.h"
 #include "platform/ipv4.h"
 
 namespace halvyn {
@@ -19,8 +20,8 @@ const CLocalDevice* Announce(DeviceMap& devices, const DeviceAnnouncement& bytes
 
 TEST(DeviceMapTest, FirstAnnouncementGivesRowOne) {
   DeviceMap devices;
-  const CLocalDevice* added = Announce(devices, Announcement("ID1", "Desk", 0x0102),
-                                       NetworkAddress(192, 168, 1, 50));
+  const CLocalDevice* added =
+      Announce(devices, Announcement("ID1", "Desk", 0x0102), NetworkAddress(192, 168, 1, 50));
   ASSERT_NE(added, nullptr);
   const std::vector<DeviceListRow> rows = DeviceListRows(devices);
   ASSERT_EQ(rows.size(), 1u);
@@ -63,8 +64,8 @@ TEST(DeviceMapTest, RowNumbersFollowAnEightBitCounterAndRecordsNeverMove) {
   DeviceMap devices;
   const CLocalDevice* first = nullptr;
   for (uint32_t i = 0; i < 258; ++i) {
-    const CLocalDevice* added =
-        Announce(devices, Announcement("D", "D", 0), NetworkAddress(10, 0, uint8_t(i >> 8), uint8_t(i)));
+    const CLocalDevice* added = Announce(devices, Announcement("D", "D", 0),
+                                         NetworkAddress(10, 0, uint8_t(i >> 8), uint8_t(i)));
     if (i == 0) first = added;
   }
   const std::vector<DeviceListRow> rows = DeviceListRows(devices);

@@ -20,7 +20,7 @@ constexpr uint32_t kPcAddress = 0xC0A80114;  // 192.168.1.20, host order
 TEST(DeviceSetupPacketTest, CarriesThePcMacAndAddressInEightEntries) {
   const DeviceSetupPacket packet = BuildDeviceSetupPacket(kPcMac, kPcAddress);
   const uint8_t expected[70] = {
-      'v',  'e',  'l',  't',  'r',  'w',                                 //
+      'v',  'e',  'l',  't',  'r',  'w',               //
       0x00, 0x06, 0x80, 0x00, 0x00, 0x00, 0x00, 0x20,  //
       0x00, 0x22, 0x80, 0x00, 0x00, 0x00, 0xFF, 0xFF,  //
       0x00, 0x23, 0x80, 0x00, 0x00, 0x00, 0xFF, 0xFF,  //
@@ -55,7 +55,8 @@ TEST(DeviceSelectionWritesTest, SendsSetupThenSixteenClearingWritesWithPauses) {
   ASSERT_EQ(socket.sent.size(), 17u);
   const DeviceSetupPacket setup = BuildDeviceSetupPacket(kPcMac, kPcAddress);
   EXPECT_THAT(socket.sent[0].bytes, ElementsAreArray(setup));
-  for (size_t i = 0; i < 17; ++i) EXPECT_EQ(socket.sent[i].destination, (Ipv4Endpoint{device, 4440}));
+  for (size_t i = 0; i < 17; ++i)
+    EXPECT_EQ(socket.sent[i].destination, (Ipv4Endpoint{device, 4440}));
   for (size_t i = 1; i < 17; ++i) {
     const std::vector<uint8_t>& bytes = socket.sent[i].bytes;
     ASSERT_EQ(bytes.size(), 140u);

@@ -1,10 +1,11 @@
+#include "devicelink/device_write_packet.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <numeric>
 
 #include "devicelink/device_socket_writer.h"
-#include "devicelink/device_write_packet.h"
 #include "tests/devicelink/recording_sender.h"
 
 namespace halvyn {

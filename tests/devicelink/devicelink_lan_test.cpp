@@ -91,8 +91,8 @@ TEST_F(DeviceLinkLanTest, TwoDevicesWithTheSameNameGiveTwoRows) {
   rig_->AddDefaultRoute(second, "10.200.0.1", "eth0");
   ASSERT_TRUE(rig_->ok()) << rig_->error();
   StartDevsim({"--id", "A", "--name", "Twin", "--interval-ms", "200"});
-  RigProcess& other = rig_->Spawn(second, {HALVYN_DEVSIM, "--id", "B", "--name", "Twin",
-                                           "--interval-ms", "200"});
+  RigProcess& other =
+      rig_->Spawn(second, {HALVYN_DEVSIM, "--id", "B", "--name", "Twin", "--interval-ms", "200"});
   ASSERT_TRUE(other.WaitForOutput("listening", 5000)) << other.Output();
   const CommandResult result = Probe(pc_, {"discover", "--seconds", "10", "--count", "2"});
   EXPECT_EQ(result.exitCode, 0) << result.output;
@@ -184,7 +184,8 @@ TEST_F(DeviceLinkLanTest, SilentGatewayLeavesItsMacZero) {
   const CommandResult result = Probe(pc, {"identity"});
   ASSERT_EQ(result.exitCode, 0) << result.output;
   EXPECT_NE(result.output.find("gatewayText 10.200.0.99\n"), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("gatewayMac 00-00-00-00-00-00\n"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("gatewayMac 00-00-00-00-00-00\n"), std::string::npos)
+      << result.output;
 }
 
 }  // namespace

@@ -41,10 +41,11 @@ std::string Escaped(const std::string& text) {
 
 int Identity() {
   const LocalNetworkIdentity identity = ReadLocalNetworkIdentity();
-  std::printf("localAddress 0x%08X\nlocalAddressText %s\ngatewayText %s\nlocalMac %s\ngatewayMac %s\n",
-              identity.localAddress, DottedText(HostToNetworkOrder(identity.localAddress)).c_str(),
-              identity.gatewayText.c_str(), MacText(identity.localMac).c_str(),
-              MacText(identity.gatewayMac).c_str());
+  std::printf(
+      "localAddress 0x%08X\nlocalAddressText %s\ngatewayText %s\nlocalMac %s\ngatewayMac %s\n",
+      identity.localAddress, DottedText(HostToNetworkOrder(identity.localAddress)).c_str(),
+      identity.gatewayText.c_str(), MacText(identity.localMac).c_str(),
+      MacText(identity.gatewayMac).c_str());
   return 0;
 }
 
@@ -108,7 +109,8 @@ std::vector<uint8_t> HexBytes(const std::string& hex) {
   return bytes;
 }
 
-// The window's device socket: bound to 19002; on failure it still sends from a port the kernel picks.
+// The window's device socket: bound to 19002; on failure it still sends from a port the kernel
+// picks.
 void BindDeviceSocket(UdpSocket& socket) {
   if (socket.Bind({0, kDeviceSocketPort}) != 0) std::printf("%s\n", kBindingIpFailureText);
 }
@@ -119,13 +121,15 @@ int Write(const std::string& to, const std::string& registerText, const std::str
   UdpSocket socket;
   BindDeviceSocket(socket);
   DeviceSocketWriter writer(socket);
-  writer.WriteDeviceRegisters(*device, uint16_t(std::stoul(registerText, nullptr, 0)), HexBytes(hex));
+  writer.WriteDeviceRegisters(*device, uint16_t(std::stoul(registerText, nullptr, 0)),
+                              HexBytes(hex));
   std::printf("sent\n");
   return 0;
 }
 
 int Select(const std::map<std::string, std::string>& options) {
-  const std::optional<uint32_t> device = ParseDotted(options.count("--to") ? options.at("--to") : "");
+  const std::optional<uint32_t> device =
+      ParseDotted(options.count("--to") ? options.at("--to") : "");
   if (!device) return 2;
   DeviceSelectionTarget target;
   target.deviceAddress = *device;

@@ -40,7 +40,8 @@ TEST(DevsimRegisterImageTest, ForeignOrShortDatagramsAreReportedNotApplied) {
   const uint8_t stun[] = {0x01, 0x01, 0x00, 0x00, 0x21, 0x12, 0xA4, 0x42};
   EXPECT_EQ(image.Apply(stun).kind, AppliedDatagram::Kind::kUnknown);
   // A block whose length claims more bytes than arrived: the whole pairs that did arrive count.
-  const uint8_t cut[] = {'v', 'e', 'l', 't', 'r', 'w', 0x00, 0x40, 0xC0, 0x08, 0, 0, 0xAB, 0xCD, 0xEF};
+  const uint8_t cut[] = {'v',  'e',  'l', 't', 'r',  'w',  0x00, 0x40,
+                         0xC0, 0x08, 0,   0,   0xAB, 0xCD, 0xEF};
   const AppliedDatagram applied = image.Apply(cut);
   EXPECT_TRUE(applied.malformed);
   EXPECT_EQ(applied.registersWritten, 1u);

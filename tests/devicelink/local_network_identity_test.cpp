@@ -1,6 +1,7 @@
+#include "devicelink/local_network_identity.h"
+
 #include <gtest/gtest.h>
 
-#include "devicelink/local_network_identity.h"
 #include "platform/ipv4.h"
 #include "platform/proc_net_tables.h"
 
@@ -38,8 +39,9 @@ TEST(ChooseLocalAdapterTest, LastQualifyingEthernetAdapterWins) {
 }
 
 TEST(ChooseLocalAdapterTest, AdaptersWithoutAddressWirelessOrOtherTypesAreSkipped) {
-  NetworkAdapter wireless = Adapter("wlan0", 4, kHardwareTypeEthernet,
-                                    NetworkAddress(192, 168, 0, 9), NetworkAddress(192, 168, 0, 1), 9);
+  NetworkAdapter wireless =
+      Adapter("wlan0", 4, kHardwareTypeEthernet, NetworkAddress(192, 168, 0, 9),
+              NetworkAddress(192, 168, 0, 1), 9);
   wireless.wireless = true;
   const std::vector<NetworkAdapter> adapters = {
       Adapter("eth0", 2, kHardwareTypeEthernet, NetworkAddress(10, 0, 0, 5), 0, 5),
@@ -54,8 +56,9 @@ TEST(ChooseLocalAdapterTest, AdaptersWithoutAddressWirelessOrOtherTypesAreSkippe
 }
 
 TEST(ChooseLocalAdapterTest, NothingQualifyingLeavesEverythingZero) {
-  NetworkAdapter wireless = Adapter("wlan0", 2, kHardwareTypeEthernet,
-                                    NetworkAddress(192, 168, 0, 9), NetworkAddress(192, 168, 0, 1), 9);
+  NetworkAdapter wireless =
+      Adapter("wlan0", 2, kHardwareTypeEthernet, NetworkAddress(192, 168, 0, 9),
+              NetworkAddress(192, 168, 0, 1), 9);
   wireless.wireless = true;
   const LocalAdapterChoice choice = ChooseLocalAdapter({wireless});
   EXPECT_EQ(choice.localAddress, 0u);

@@ -1,10 +1,11 @@
+#include "platform/socket_readable_notifier.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
-#include "platform/socket_readable_notifier.h"
 #include "platform/udp_socket.h"
 
 namespace halvyn {

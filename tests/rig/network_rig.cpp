@@ -1,11 +1,12 @@
 #include "tests/rig/network_rig.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace halvyn::rig {
 
@@ -133,8 +134,7 @@ CommandResult NetworkRig::Exec(const std::string& host, const std::vector<std::s
 RigProcess& NetworkRig::Spawn(const std::string& host, const std::vector<std::string>& argv) {
   std::vector<std::string> command = {"ip", "netns", "exec", host};
   command.insert(command.end(), argv.begin(), argv.end());
-  const std::string output =
-      directory_ + "/process" + std::to_string(processes_.size()) + ".out";
+  const std::string output = directory_ + "/process" + std::to_string(processes_.size()) + ".out";
   processes_.push_back(std::make_unique<RigProcess>(command, output));
   return *processes_.back();
 }

@@ -41,10 +41,11 @@ class NetworkRig {
   std::string AddHost(const std::string& role);
   // Plugs a new adapter named interfaceName into host: a veth whose other end
   // is on the bridge. cidr "10.200.0.10/24"; mac "02:..." or empty for a random one.
-  bool AddAdapter(const std::string& host, const std::string& interfaceName, const std::string& cidr,
-                  const std::string& mac = "");
+  bool AddAdapter(const std::string& host, const std::string& interfaceName,
+                  const std::string& cidr, const std::string& mac = "");
   // Adds an address to an existing adapter.
-  bool AddAddress(const std::string& host, const std::string& interfaceName, const std::string& cidr);
+  bool AddAddress(const std::string& host, const std::string& interfaceName,
+                  const std::string& cidr);
   // Adds "default via gateway dev interfaceName metric metric".
   bool AddDefaultRoute(const std::string& host, const std::string& gateway,
                        const std::string& interfaceName, int metric = 0);

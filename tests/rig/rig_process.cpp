@@ -1,15 +1,16 @@
 #include "tests/rig/rig_process.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -40,7 +41,9 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+int ExitCode(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace
 
@@ -68,7 +71,9 @@ RigProcess::~RigProcess() {
   if (pid_ > 0 && !reaped_) Terminate();
 }
 
-std::string RigProcess::Output() const { return ReadFile(outputFile_); }
+std::string RigProcess::Output() const {
+  return ReadFile(outputFile_);
+}
 
 bool RigProcess::WaitForOutput(const std::string& needle, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

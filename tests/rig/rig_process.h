@@ -2,14 +2,15 @@
 // (a simulator inside a network namespace) and end it by its PID.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 #include <vector>
 
 namespace halvyn::rig {
 
 struct CommandResult {
-  int exitCode = -1;  // -1 when it could not be started, was killed or timed out
+  int exitCode = -1;   // -1 when it could not be started, was killed or timed out
   std::string output;  // stdout and stderr together
 };
 

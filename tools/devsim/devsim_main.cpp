@@ -27,14 +27,21 @@ volatile std::sig_atomic_t dumpRequested = 0;
 constexpr int kLongestWaitMs = 100;
 constexpr size_t kReceiveBufferSize = 2048;
 
-void OnStopSignal(int) { stopRequested = 1; }
-void OnDumpSignal(int) { dumpRequested = 1; }
+void OnStopSignal(int) {
+  stopRequested = 1;
+}
+void OnDumpSignal(int) {
+  dumpRequested = 1;
+}
 
 const char* KindText(AppliedDatagram::Kind kind) {
   switch (kind) {
-    case AppliedDatagram::Kind::kBlockWrite: return "write";
-    case AppliedDatagram::Kind::kSetup: return "setup";
-    case AppliedDatagram::Kind::kUnknown: break;
+    case AppliedDatagram::Kind::kBlockWrite:
+      return "write";
+    case AppliedDatagram::Kind::kSetup:
+      return "setup";
+    case AppliedDatagram::Kind::kUnknown:
+      break;
   }
   return "unknown";
 }
@@ -81,8 +88,8 @@ void PrintDatagramLine(Ipv4Endpoint source, const AppliedDatagram& applied,
     length = applied.length;
   }
   std::printf("rx %s %s register=%s length=%zu data=%s%s\n", EndpointText(source).c_str(),
-              KindText(applied.kind), registerText, length,
-              Hex(datagram.subspan(dataAt)).c_str(), applied.malformed ? " malformed" : "");
+              KindText(applied.kind), registerText, length, Hex(datagram.subspan(dataAt)).c_str(),
+              applied.malformed ? " malformed" : "");
   std::fflush(stdout);
 }
 

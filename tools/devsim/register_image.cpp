@@ -12,8 +12,8 @@ namespace halvyn::devsim {
 namespace {
 
 constexpr size_t kPrefixSize = sizeof kDevicePacketPrefix;
-constexpr size_t kBlockHeaderSize = 6;   // register, flags/length, two zero bytes
-constexpr size_t kSingleWriteSize = 8;   // register, 0x80 00 00 00, value
+constexpr size_t kBlockHeaderSize = 6;  // register, flags/length, two zero bytes
+constexpr size_t kSingleWriteSize = 8;  // register, 0x80 00 00 00, value
 constexpr uint8_t kBlockFlags = 0xC0;
 constexpr uint8_t kSingleFlags = 0x80;
 
