@@ -99,9 +99,9 @@ std::optional<ClientOptions> Options(std::vector<std::string> args, std::string*
 }
 
 TEST(ClientOptions, ServerBindNameAndCommands) {
-  const auto options = Options({"--server", "relay.example:7100", "--bind", "127.0.0.2:5000",
-                                "--name", "alpha", "--p2p", "10.1.2.3:4000",
-                                "--keepalive-interval", "500", "login", "wait", "2"});
+  const auto options =
+      Options({"--server", "relay.example:7100", "--bind", "127.0.0.2:5000", "--name", "alpha",
+               "--p2p", "10.1.2.3:4000", "--keepalive-interval", "500", "login", "wait", "2"});
   ASSERT_TRUE(options);
   EXPECT_EQ(options->serverHost, "relay.example");
   EXPECT_EQ(options->serverPort, 7100);

@@ -65,13 +65,13 @@ TEST(ClientPackets, RouteRequestLaysOutTheBodyAsTheServerReadsIt) {
   Datagram expected = ExpectedRecordForm('r');
   expected.resize(228, 0);
   const std::vector<std::pair<size_t, uint8_t>> body = {
-      {122, 0x34}, {123, 0x12},                          // tx_param LE
-      {124, 198},  {125, 51},   {126, 100}, {127, 7},    // tx_ip
-      {128, 0x88}, {129, 0x13},                          // tx_port 5000 LE
-      {131, 2},                                          // tx_chan_count
-      {144, 203},  {145, 0},    {146, 113}, {147, 9},    // rx_ip
-      {148, 0x70}, {149, 0x17},                          // rx_port 6000 LE
-      {151, 3},                                          // rx_chan_count
+      {122, 0x34}, {123, 0x12},                                      // tx_param LE
+      {124, 198},  {125, 51},   {126, 100}, {127, 7},                // tx_ip
+      {128, 0x88}, {129, 0x13},                                      // tx_port 5000 LE
+      {131, 2},                                                      // tx_chan_count
+      {144, 203},  {145, 0},    {146, 113}, {147, 9},                // rx_ip
+      {148, 0x70}, {149, 0x17},                                      // rx_port 6000 LE
+      {151, 3},                                                      // rx_chan_count
       {164, 'a'},  {165, 'l'},  {166, 'p'}, {167, 'h'}, {168, 'a'},  // tx_name
       {196, 'b'},  {197, 'e'},  {198, 't'}, {199, 'a'},              // rx_name
   };

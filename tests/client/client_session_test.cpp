@@ -40,7 +40,9 @@ class ClientSessionTest : public ::testing::Test {
   }
   std::string Here() const { return "127.0.0.1:" + std::to_string(socket.LocalEndpoint().port); }
   std::string Relay() const { return "127.0.0.1:" + std::to_string(relay.endpoint().port); }
-  void RelaySends(const Datagram& datagram) { relay.socket().SendTo(datagram, socket.LocalEndpoint()); }
+  void RelaySends(const Datagram& datagram) {
+    relay.socket().SendTo(datagram, socket.LocalEndpoint());
+  }
 
   FakeRelay relay;
   UdpSocket socket;
@@ -102,7 +104,8 @@ TEST_F(ClientSessionTest, CommandsSendTheirPacketsAndEveryDatagramIsPrinted) {
                 "expect h ok",
                 "sent r name=alpha tx_name=alpha tx=" + Here() +
                     " tx_chan_count=2 rx_name=beta rx=127.0.0.9:6000 rx_chan_count=1 tx_param=7"
-                    " size=228 dst=" + Relay(),
+                    " size=228 dst=" +
+                    Relay(),
                 "sent k name=alpha p2p=10.1.2.3:4000 size=120 dst=" + Relay(),
                 "sent p name=alpha to=beta size=152 dst=" + Relay(),
                 "sent x name=alpha slot_port=14368 size=228 dst=" + Relay(),

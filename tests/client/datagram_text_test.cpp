@@ -84,7 +84,8 @@ TEST(DatagramText, RouteRepliesShowTheSlotPortAndTheRoute) {
             "src=127.0.0.1:7002");
   const RouteReplies refused =
       BuildRouteReplies(std::span<const uint8_t, 228>(request.data(), 228), 0);
-  EXPECT_TRUE(Received(Datagram(refused.u.begin(), refused.u.end())).starts_with("recv u slot_port=0 "));
+  EXPECT_TRUE(
+      Received(Datagram(refused.u.begin(), refused.u.end())).starts_with("recv u slot_port=0 "));
 }
 
 TEST(DatagramText, ReleaseNoticesShowTheAllocatedChannels) {

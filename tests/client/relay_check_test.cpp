@@ -15,8 +15,8 @@ namespace halvyn {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::MatchesRegex;
 using testing::FakeRelay;
+using ::testing::MatchesRegex;
 
 constexpr uint32_t kStepMs = 200;
 
@@ -61,12 +61,12 @@ TEST_F(RelayCheckTest, PassesAgainstARelayThatAnswersEverything) {
   FakeRelay relay(Relay(true));
   const std::string server = "127.0.0.1:" + std::to_string(relay.endpoint().port);
   EXPECT_TRUE(Check(relay.endpoint()));
-  EXPECT_THAT(Lines(), ElementsAre("check server=" + server + " name=check-test",
-                                   MatchesRegex("PASS login [0-9]+\\.[0-9] ms seen_as=" + Here()),
-                                   MatchesRegex("PASS list [0-9]+\\.[0-9] ms count=1"),
-                                   "PASS keepalive sent",
-                                   MatchesRegex("PASS connect [0-9]+\\.[0-9] ms"),
-                                   "PASS logout sent", "OK"));
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre("check server=" + server + " name=check-test",
+                  MatchesRegex("PASS login [0-9]+\\.[0-9] ms seen_as=" + Here()),
+                  MatchesRegex("PASS list [0-9]+\\.[0-9] ms count=1"), "PASS keepalive sent",
+                  MatchesRegex("PASS connect [0-9]+\\.[0-9] ms"), "PASS logout sent", "OK"));
   ASSERT_TRUE(relay.WaitForCount(4));
   EXPECT_EQ(relay.letters(), "ekpf");
   const auto connect = relay.datagrams()[2];

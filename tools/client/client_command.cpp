@@ -17,10 +17,9 @@ struct Arity {
 constexpr size_t kAny = std::numeric_limits<size_t>::max();
 // "check" runs alone, from the command line; it is listed so its word is known.
 constexpr Arity kArities[] = {
-    {"login", 0, 0},    {"logout", 0, 0},  {"keepalive", 0, 2}, {"info", 2, 2},
-    {"connect", 1, 1},  {"route", 6, 7},   {"probe", 1, 1},     {"release", 1, 1},
-    {"wait", 1, 1},     {"expect", 1, 2},  {"echo", 0, kAny},   {"quit", 0, 0},
-    {"check", 0, 0},
+    {"login", 0, 0},   {"logout", 0, 0}, {"keepalive", 0, 2}, {"info", 2, 2}, {"connect", 1, 1},
+    {"route", 6, 7},   {"probe", 1, 1},  {"release", 1, 1},   {"wait", 1, 1}, {"expect", 1, 2},
+    {"echo", 0, kAny}, {"quit", 0, 0},   {"check", 0, 0},
 };
 
 // The longest pause a script may ask for, so a typo cannot hang a test for days.

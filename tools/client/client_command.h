@@ -63,7 +63,7 @@ struct ClientCommand {
   std::optional<Ipv4Endpoint> p2p;  // keepalive, info: address as the wire's four bytes
   std::string text;                 // connect: target name; expect: letter; echo: text
   RouteArguments route;
-  uint16_t port = 0;       // probe, release: the slot port
+  uint16_t port = 0;          // probe, release: the slot port
   uint32_t milliseconds = 0;  // wait; expect's time limit
 };
 

@@ -15,10 +15,10 @@ struct ClientOptions {
   uint16_t serverPort = 7002;
   Ipv4Endpoint bind;  // local address and port; 0.0.0.0:0 lets the system choose
   std::string name;
-  Ipv4Endpoint p2p;   // the record's p2p address until a keepalive or info changes it
-  uint32_t keepAliveIntervalMs = 0;  // 0: no keep-alives in the background
-  uint32_t timeoutMs = 3000;         // check: the time limit of each step
-  bool verbose = false;              // check: also print every datagram
+  Ipv4Endpoint p2p;  // the record's p2p address until a keepalive or info changes it
+  uint32_t keepAliveIntervalMs = 0;   // 0: no keep-alives in the background
+  uint32_t timeoutMs = 3000;          // check: the time limit of each step
+  bool verbose = false;               // check: also print every datagram
   std::vector<std::string> commands;  // command lines; empty: read them from stdin
   bool check = false;                 // the single command "check"
   bool help = false;

@@ -34,8 +34,8 @@ Datagram BuildConnectRequest(const ClientRecord& self, std::string_view target) 
 Datagram BuildRouteRequest(const ClientRecord& self, const CRouteInfo& route) {
   Datagram packet = BuildRecordPacket(kRouteRequestLetter, self);
   packet.resize(kRoutePacketLength, 0);
-  route.WriteTo(std::span<uint8_t, CRouteInfo::kSize>(packet.data() + kRouteBodyOffset,
-                                                      CRouteInfo::kSize));
+  route.WriteTo(
+      std::span<uint8_t, CRouteInfo::kSize>(packet.data() + kRouteBodyOffset, CRouteInfo::kSize));
   return packet;
 }
 

@@ -33,8 +33,7 @@ namespace halvyn {
 class ClientSession {
  public:
   // socket: bound, owned by the caller, outlives the session. server: the relay.
-  ClientSession(UdpSocket& socket, Ipv4Endpoint server, const ClientRecord& self,
-                LineOutput& out);
+  ClientSession(UdpSocket& socket, Ipv4Endpoint server, const ClientRecord& self, LineOutput& out);
   ~ClientSession();
   ClientSession(const ClientSession&) = delete;
   ClientSession& operator=(const ClientSession&) = delete;

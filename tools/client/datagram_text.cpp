@@ -29,7 +29,9 @@ class Line {
   std::string text_;
 };
 
-std::string AddressText(uint32_t networkOrder) { return DottedText(networkOrder); }
+std::string AddressText(uint32_t networkOrder) {
+  return DottedText(networkOrder);
+}
 
 ClientRecord RecordOf(std::span<const uint8_t> datagram) {
   return ClientRecord::FromBytes(datagram.data() + relay_packet::kRecordOffset);
@@ -68,14 +70,13 @@ void AddRoute(Line& line, const CRouteInfo& route, bool withChannels) {
 }
 
 CRouteInfo RouteOf(std::span<const uint8_t> datagram) {
-  return CRouteInfo(std::span<const uint8_t, CRouteInfo::kSize>(
-      datagram.data() + kRouteBodyOffset, CRouteInfo::kSize));
+  return CRouteInfo(std::span<const uint8_t, CRouteInfo::kSize>(datagram.data() + kRouteBodyOffset,
+                                                                CRouteInfo::kSize));
 }
 
 // Adds the fields of a well-formed datagram; false when it is too short for
 // its letter's form.
-bool AddFields(Line& line, Direction direction, uint8_t letter,
-               std::span<const uint8_t> datagram) {
+bool AddFields(Line& line, Direction direction, uint8_t letter, std::span<const uint8_t> datagram) {
   const bool sent = direction == Direction::kSent;
   const bool routeForm = datagram.size() >= kRoutePacketLength;
   const ClientRecord record = RecordOf(datagram);

@@ -6,17 +6,20 @@
 //
 //   sent e|f|k|i name=N p2p=IP:PORT
 //   sent p name=N to=TARGET
-//   sent r name=N tx_name=N tx=IP:PORT tx_chan_count=C rx_name=N rx=IP:PORT rx_chan_count=C tx_param=X
+//   sent r name=N ROUTE
 //   sent x name=N slot_port=P
 //   sent w name=N
 //   recv g name=N ip=IP port=P p2p=IP:PORT last_seen=T
 //   recv h count=C names=N1,N2,... addrs=IP:PORT,IP:PORT,...
 //   recv i name=N p2p=IP:PORT ip=IP port=P last_seen=T
 //   recv p from=N p2p=IP:PORT
-//   recv u|v slot_port=P tx_name=N tx=IP:PORT tx_chan_count=C rx_name=N rx=IP:PORT rx_chan_count=C tx_param=X
-//   recv t|s tx_name=N tx=IP:PORT tx_chan_count=C tx_chans=A/B/.. rx_name=N rx=IP:PORT rx_chan_count=C tx_param=X
-//   LETTER size=S ...      any other "pr" letter (in either direction) carries no fields
-//   junk size=S ...        not "pr", or shorter than its letter's form
+//   recv u|v slot_port=P ROUTE
+//   recv t|s ROUTE with tx_chans=A/B/... after tx_chan_count
+//   sent|recv LETTER       any other "pr" letter: no fields
+//   sent|recv junk         not "pr", or shorter than its letter's form
+//
+// where ROUTE is
+//   tx_name=N tx=IP:PORT tx_chan_count=C rx_name=N rx=IP:PORT rx_chan_count=C tx_param=X
 //
 // Ports are decimal in host order (the wire's little-endian fields decoded);
 // "u" carries its slot port in rx's port and "v" in tx's, slot_port repeats it

@@ -33,7 +33,8 @@ class CheckRun {
   }
 
   bool Run() {
-    out_.Print("check server=" + EndpointText(options_.server) + " name=" + FieldText(options_.name));
+    out_.Print("check server=" + EndpointText(options_.server) +
+               " name=" + FieldText(options_.name));
     if (Login()) {
       if (Send(BuildRecordPacket(relay_packet::kKeepAlive, self_))) {
         Pass("keepalive sent");
@@ -116,14 +117,13 @@ class CheckRun {
         return;
       }
     }
-    Fail("connect", interrupted_ ? "interrupted"
-                                 : "the connect request to ourselves did not come back within " +
-                                       LimitText());
+    Fail("connect",
+         interrupted_ ? "interrupted"
+                      : "the connect request to ourselves did not come back within " + LimitText());
   }
 
   bool Send(const Datagram& datagram) {
-    if (options_.verbose)
-      out_.Print(DescribeDatagram(Direction::kSent, datagram, options_.server));
+    if (options_.verbose) out_.Print(DescribeDatagram(Direction::kSent, datagram, options_.server));
     return socket_.SendTo(datagram, options_.server);
   }
 
@@ -143,7 +143,8 @@ class CheckRun {
       const std::span<const uint8_t> datagram(buffer_.data(), result.size);
       if (options_.verbose)
         out_.Print(DescribeDatagram(Direction::kReceived, datagram, result.source));
-      if (relay_packet::IsAccepted(datagram)) return std::vector<uint8_t>(datagram.begin(), datagram.end());
+      if (relay_packet::IsAccepted(datagram))
+        return std::vector<uint8_t>(datagram.begin(), datagram.end());
     }
     return std::nullopt;
   }
@@ -158,10 +159,10 @@ class CheckRun {
     out_.Print("FAIL " + step + " " + reason);
     if (!firstFailure_) firstFailure_ = reason;
   }
-  std::string SendFailure() const {
-    return "could not send to " + EndpointText(options_.server);
+  std::string SendFailure() const { return "could not send to " + EndpointText(options_.server); }
+  std::chrono::milliseconds Limit() const {
+    return std::chrono::milliseconds(options_.stepTimeoutMs);
   }
-  std::chrono::milliseconds Limit() const { return std::chrono::milliseconds(options_.stepTimeoutMs); }
   std::string LimitText() const { return std::to_string(options_.stepTimeoutMs) + " ms"; }
 
   UdpSocket& socket_;
