@@ -6,7 +6,7 @@
 #include "devicelink/device_selection_writes.h"
 #include "devicelink/device_setup_packet.h"
 #include "devicelink/device_socket_writer.h"
-#include "tests/devicelink/recording_sender.h"
+#include "tests/support/recording_sender.h"
 
 namespace halvyn {
 namespace {
@@ -48,17 +48,18 @@ TEST(DeviceSelectionWritesTest, SendsSetupThenSixteenClearingWritesWithPauses) {
       socket, writer, {device, kPcMac, kPcAddress},
       [&](uint32_t ms) {
         events.push_back("sleep " + std::to_string(ms) + " after " +
-                         std::to_string(socket.sent.size()));
+                         std::to_string(socket.Sent().size()));
       },
-      [&] { events.push_back("marked after " + std::to_string(socket.sent.size())); });
+      [&] { events.push_back("marked after " + std::to_string(socket.Sent().size())); });
 
-  ASSERT_EQ(socket.sent.size(), 17u);
+  const auto sent = socket.Sent();
+  ASSERT_EQ(sent.size(), 17u);
   const DeviceSetupPacket setup = BuildDeviceSetupPacket(kPcMac, kPcAddress);
-  EXPECT_THAT(socket.sent[0].bytes, ElementsAreArray(setup));
+  EXPECT_THAT(sent[0].bytes, ElementsAreArray(setup));
   for (size_t i = 0; i < 17; ++i)
-    EXPECT_EQ(socket.sent[i].destination, (Ipv4Endpoint{device, 4440}));
+    EXPECT_EQ(sent[i].destination, (Ipv4Endpoint{device, 4440}));
   for (size_t i = 1; i < 17; ++i) {
-    const std::vector<uint8_t>& bytes = socket.sent[i].bytes;
+    const std::vector<uint8_t>& bytes = sent[i].bytes;
     ASSERT_EQ(bytes.size(), 140u);
     const uint16_t expectedRegister = uint16_t(0x0400 + 64 * (i - 1));
     EXPECT_EQ(bytes[6], expectedRegister >> 8) << i;
@@ -66,8 +67,8 @@ TEST(DeviceSelectionWritesTest, SendsSetupThenSixteenClearingWritesWithPauses) {
     EXPECT_THAT(std::span(bytes).subspan(8, 2), ElementsAre(0xC0, 0x80));
     EXPECT_EQ(std::count(bytes.begin() + 12, bytes.end(), 0), 128);
   }
-  EXPECT_EQ(socket.sent[16].bytes[6], 0x07);
-  EXPECT_EQ(socket.sent[16].bytes[7], 0xC0);
+  EXPECT_EQ(sent[16].bytes[6], 0x07);
+  EXPECT_EQ(sent[16].bytes[7], 0xC0);
 
   std::vector<std::string> expected = {"sleep 10 after 1", "marked after 1"};
   for (int i = 2; i <= 17; ++i) expected.push_back("sleep 5 after " + std::to_string(i));

@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "devicelink/device_socket_writer.h"
-#include "tests/devicelink/recording_sender.h"
+#include "tests/support/recording_sender.h"
 
 namespace halvyn {
 namespace {
@@ -61,9 +61,9 @@ TEST(DeviceSocketWriterTest, SendsOneDatagramToRegisterPort4440) {
   const uint8_t data[] = {0x11, 0x22, 0x33};
   const uint32_t device = NetworkAddress(10, 0, 0, 7);
   writer.WriteDeviceRegisters(device, 0x0810, data);
-  ASSERT_EQ(socket.sent.size(), 1u);
-  EXPECT_EQ(socket.sent[0].destination, (Ipv4Endpoint{device, 4440}));
-  EXPECT_EQ(socket.sent[0].bytes, Bytes(*DeviceWritePacket::Build(0x0810, data)));
+  ASSERT_EQ(socket.Sent().size(), 1u);
+  EXPECT_EQ(socket.Sent()[0].destination, (Ipv4Endpoint{device, 4440}));
+  EXPECT_EQ(socket.Sent()[0].bytes, Bytes(*DeviceWritePacket::Build(0x0810, data)));
 }
 
 TEST(DeviceSocketWriterTest, OversizedBlockSendsNothing) {
@@ -73,8 +73,8 @@ TEST(DeviceSocketWriterTest, OversizedBlockSendsNothing) {
   writer.WriteDeviceRegisters(NetworkAddress(10, 0, 0, 7), 0x0400, tooLong);
   std::vector<uint8_t> largest(1088);
   writer.WriteDeviceRegisters(NetworkAddress(10, 0, 0, 7), 0x0400, largest);
-  ASSERT_EQ(socket.sent.size(), 1u);
-  EXPECT_EQ(socket.sent[0].bytes.size(), 1100u);
+  ASSERT_EQ(socket.Sent().size(), 1u);
+  EXPECT_EQ(socket.Sent()[0].bytes.size(), 1100u);
 }
 
 }  // namespace
