@@ -387,5 +387,39 @@ TEST_F(LanRouteTest, SelectingADeviceEmptiesTheRouteListAndFreesEverySlot) {
   ExpectNoMoreDeviceWrites(*device_, 5);
 }
 
+TEST_F(LanRouteTest, ProbeForAnRxDeviceNotLoggedInWritesTheTemplateButAddsNoRow) {
+  LogInAlphaAndBeta();
+  // gamma never logs in; its probe comes from beta's host.
+  alpha->Command("route alpha 10.51.100.7:5000 1 gamma 10.113.0.9:6200 1");
+  ASSERT_NE(alpha->WaitForLine("recv u ", 1, Scaled(5000)), "");
+  RemoteClient& gamma = StartClient(beta_, "gamma", 6200);
+  gamma.Command("probe 14367");
+  const std::vector<std::string> writes = DeviceWritesAfterSelection(*device_, 3);
+  ASSERT_EQ(writes.size(), 3u) << device_->Output();
+  const std::string head =
+      "rx " + std::string(kDeviceSource) + " write register=0x0400 length=64 data=";
+  ASSERT_EQ(writes[2].rfind(head, 0), 0u) << writes[2];
+  EXPECT_EQ(writes[2].substr(head.size() + 92, 16), "0a710009381f1838");  // gamma:6200
+  std::this_thread::sleep_for(std::chrono::milliseconds(Scaled(300)));
+  EXPECT_EQ(halvyn_->Window()["forwardRoutes"], json::array());
+}
+
+TEST_F(LanRouteTest, NewDeviceClearsTheMarkWhileTheSelectionStays) {
+  EXPECT_EQ(halvyn_->Window()["lanDevices"][0][5], "O");
+  RigProcess& second = StartDevsim(AddDevice(2), {"--id", "DEV-2", "--name", "Spare"});
+  const json window = WaitForDeviceRows(2);
+  for (const json& row : window["lanDevices"]) EXPECT_EQ(row[5], "") << row;
+
+  // Route writes still go to the first device.
+  RemoteClient& filler = StartClient(alpha_, "filler", 7000);
+  filler.Command("route filler 10.51.100.7:7000 1 filler 10.51.100.7:7000 1");
+  ASSERT_EQ(filler.WaitForLine("recv u ", 1, Scaled(5000)).rfind("recv u slot_port=14367 ", 0), 0u);
+  const std::vector<std::string> writes = DeviceWritesAfterSelection(*device_, 2);
+  ASSERT_EQ(writes.size(), 2u) << device_->Output();
+  EXPECT_EQ(writes[0].rfind("rx " + std::string(kDeviceSource) + " write register=0x0800 ", 0), 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(Scaled(300)));
+  EXPECT_TRUE(ReceivedLines(second).empty()) << second.Output();
+}
+
 }  // namespace
 }  // namespace halvyn::testing

@@ -69,9 +69,4 @@ std::string RemoteClient::WaitForLine(const std::string& prefix, size_t count, i
   return lines.size() >= count ? lines[count - 1] : "";
 }
 
-std::string WithoutPeer(const std::string& line) {
-  const size_t size = line.find(" size=");
-  return size == std::string::npos ? line : line.substr(0, size);
-}
-
 }  // namespace halvyn::testing

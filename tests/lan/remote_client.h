@@ -42,8 +42,4 @@ class RemoteClient {
   rig::RigProcess* process_ = nullptr;
 };
 
-// The fields of a halvyn-client line without its trailing "size=... src/dst=..."
-// part, for comparing what a datagram carried.
-std::string WithoutPeer(const std::string& line);
-
 }  // namespace halvyn::testing
