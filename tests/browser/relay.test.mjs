@@ -171,7 +171,17 @@ describe('the relay server through the page', () => {
     await page.keyboard.press('Enter');
     await eventually(async () => assert.equal(await messageBoxText(page), 'bind() failed 98\n'));
     assert.equal(await page.textContent('#message-box-more'), '');
-    await page.keyboard.press('Escape');  // Esc answers a message box like OK
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'message-box-ok',
+      'OK keeps the focus for the next box');
+    await page.keyboard.press('Enter');
+    await page.locator('#message-box').waitFor({ state: 'hidden' });
+    assert.deepEqual((await halvyn.window()).messageBoxes, []);
+
+    // Esc answers a message box like OK, and does not ask about exiting.
+    await page.fill('#relay-port', String(held.port));
+    await page.click('#start-stop');
+    await page.locator('#message-box').waitFor({ state: 'visible' });
+    await page.keyboard.press('Escape');
     await page.locator('#message-box').waitFor({ state: 'hidden' });
     assert.deepEqual((await halvyn.window()).messageBoxes, []);
     assert.equal(await page.locator('#exit-confirm').evaluate((d) => d.open), false);

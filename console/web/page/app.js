@@ -891,17 +891,16 @@
       ui.messageBoxText.textContent = this.list[0];
       const more = this.list.length - 1;
       ui.messageBoxMore.textContent = more > 0 ? more + ' more waiting' : '';
-      ui.messageBoxOk.disabled = this.dismissing;
-      if (!d.open) {
-        showModal(d);
-        ui.messageBoxOk.focus();
-      }
+      // Not `disabled` while an answer is on its way: that would take the focus off OK.
+      ui.messageBoxOk.setAttribute('aria-disabled', String(this.dismissing));
+      if (!d.open) showModal(d);
+      if (document.activeElement !== ui.messageBoxOk) ui.messageBoxOk.focus();
     },
 
     async dismiss() {
       if (this.dismissing || !this.list.length) return;
       this.dismissing = true;
-      ui.messageBoxOk.disabled = true;
+      ui.messageBoxOk.setAttribute('aria-disabled', 'true');
       const shown = this.list;
       await command('dismiss-message');
       // The answer or a stream event has normally replaced the list by now; if neither has
