@@ -67,6 +67,8 @@ void RelayServer::Stop() {
   run_.reset();
 }
 
+uint16_t RelayServer::boundPort() const { return run_ ? run_->socket.LocalEndpoint().port : 0; }
+
 void RelayServer::BroadcastClientList() {
   if (run_) halvyn::BroadcastClientList(table_, run_->socket);
 }

@@ -38,6 +38,8 @@ class RelayServer {
   // Ends the run, if there is one.
   void Stop();
   bool running() const { return run_ != nullptr; }
+  // The port the current run is bound to (0 when stopped); Start(0) picks one.
+  uint16_t boundPort() const;
 
   // The "h" list to every client, on this run's socket (nothing when stopped).
   void BroadcastClientList();

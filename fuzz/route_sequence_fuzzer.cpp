@@ -1,0 +1,237 @@
+// Drives random sequences of route requests, releases, device selections,
+// route-map clears and probes through the route handlers, with a recording
+// device writer and relay socket, and checks after every step that the route
+// bookkeeping is sound and that nothing was written or sent out of shape.
+//
+// Input: a sequence of steps, each an opcode byte followed by its operands
+// (missing bytes read as 0):
+//   0 request   length selector, count byte, k, rx_chan_count, names
+//   1 request   length selector, count byte, 108 raw body bytes
+//   2 release   selector; < 0x80: slot port 14366 + selector % 34, else two
+//               LE bytes of a raw slot port; then a length selector
+//   3 window    handles the oldest posted release
+//   4 select    device's last octet
+//   5 clear     empties the route map
+//   6 probe     slot selector (14366 + s % 34), learnt port (2 bytes LE)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "devicelink/device_register_writer.h"
+#include "platform/byte_order.h"
+#include "platform/datagram_sender.h"
+#include "routes/forward_route_rows.h"
+#include "routes/route_packets.h"
+#include "routes/route_request_handler.h"
+#include "routes/route_window_steps.h"
+
+namespace halvyn {
+namespace {
+
+void Check(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "route fuzzer: %s\n", what);
+  std::abort();
+}
+
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool done() const { return offset_ >= size_; }
+  uint8_t Byte() { return offset_ < size_ ? data_[offset_++] : 0; }
+  uint16_t Le16() {
+    const uint8_t low = Byte();
+    return uint16_t(low | (Byte() << 8));
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t offset_ = 0;
+};
+
+struct Write {
+  uint16_t registerAddress;
+  size_t size;
+};
+
+class RecordingWriter final : public DeviceRegisterWriter {
+ public:
+  void WriteDeviceRegisters(uint32_t, uint16_t registerAddress,
+                            std::span<const uint8_t> data) override {
+    writes.push_back({registerAddress, data.size()});
+  }
+  std::vector<Write> writes;
+};
+
+class RecordingSender final : public DatagramSender {
+ public:
+  bool SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint) const override {
+    sent.emplace_back(datagram.begin(), datagram.end());
+    return true;
+  }
+  mutable std::vector<std::vector<uint8_t>> sent;
+};
+
+class CountingStarter final : public PortLearningStarter {
+ public:
+  void StartPortLearning(uint16_t slotPort) override {
+    Check(SlotOfPort(slotPort).has_value(), "listener started for a port that is no slot port");
+    ++started;
+  }
+  int started = 0;
+};
+
+// A write must be one whole block of a slot's area.
+void CheckWrite(const Write& write) {
+  const unsigned r = write.registerAddress;
+  Check(r >= 1024 && r < 1024 + 32 * 64, "write outside the route register areas");
+  if (r < 2048) {
+    Check((r - 1024) % 32 == 0 && write.size == kTransmitTemplateSize, "bad transmit write");
+  } else if ((r - 2048) % 32 == 0) {
+    Check(write.size == kReceiveBlockSize, "bad receive block write");
+  } else {
+    Check((r - 2064) % 32 == 0 && write.size == kRouteSummaryBlockSize, "bad summary write");
+  }
+}
+
+std::vector<uint8_t> RequestPacket(Reader& in, bool raw) {
+  const size_t length = 120 + in.Byte() % 181;  // 120..300
+  std::vector<uint8_t> packet(300, 0xEE);
+  packet[0] = 'p';
+  packet[1] = 'r';
+  packet[2] = kRouteRequestLetter;
+  packet[3] = in.Byte();
+  CRouteInfo body;
+  if (raw) {
+    std::array<uint8_t, CRouteInfo::kSize> bytes;
+    for (auto& b : bytes) b = in.Byte();
+    body = CRouteInfo(bytes);
+  } else {
+    body.set_tx_chan_count(in.Byte() % 11);
+    body.set_rx_chan_count(in.Byte() % 11);
+    const uint8_t names = in.Byte();
+    body.set_tx_name((names & 1) ? "alpha" : "gamma");
+    body.set_rx_name((names & 2) ? "beta" : "delta");
+    body.set_tx_ip(NetworkAddress(198, 51, 100, 7));
+    body.set_tx_port(5000);
+    body.set_rx_ip(NetworkAddress(203, 0, 113, 9));
+    body.set_rx_port(6000);
+  }
+  body.WriteTo(std::span(packet).subspan<kRouteBodyOffset, CRouteInfo::kSize>());
+  packet.resize(length);
+  return packet;
+}
+
+void RunSequence(const uint8_t* data, size_t size) {
+  Reader in(data, size);
+  RecordingWriter writer;
+  RecordingSender sender;
+  CountingStarter starter;
+  RouteProgrammer programmer(writer, [](uint32_t) {});
+  RouteState state;
+  std::deque<RouteSlot> posted;
+  const std::map<std::string, Ipv4Endpoint> clients = {
+      {"alpha", {NetworkAddress(198, 51, 100, 7), 5000}},
+      {"beta", {NetworkAddress(203, 0, 113, 9), 6111}}};
+  const ClientLookup lookup = [&clients](std::string_view name) -> std::optional<Ipv4Endpoint> {
+    const auto found = clients.find(std::string(name));
+    if (found == clients.end()) return std::nullopt;
+    return found->second;
+  };
+  RouteRequestHandler handler(state, programmer, starter, lookup,
+                              [&posted](RouteSlot slot) { posted.push_back(slot); });
+  SelectedRouteDevice device;
+  ForwardRouteRows rows;
+  const Ipv4Endpoint source{NetworkAddress(192, 0, 2, 1), 40000};
+
+  for (int step = 0; step < 2000 && !in.done(); ++step) {
+    const size_t writesBefore = writer.writes.size();
+    const size_t sentBefore = sender.sent.size();
+    const int startedBefore = starter.started;
+    const RouteStateSnapshot before = state.Snapshot();
+
+    const uint8_t op = in.Byte() % 7;
+    switch (op) {
+      case 0:
+      case 1: {
+        const auto packet = RequestPacket(in, op == 1);
+        handler.HandleRouteRequest(packet, source, sender);
+        if (packet.size() < kRoutePacketLength) {
+          Check(sender.sent.size() == sentBefore, "a short request was answered");
+          break;
+        }
+        Check(sender.sent.size() == sentBefore + 2, "a request did not get u and v");
+        const uint16_t slotPort = LoadLe16(&sender.sent[sentBefore][kRouteBodyOffset + 28]);
+        const bool granted = slotPort != 0;
+        Check(granted == (starter.started == startedBefore + 1), "listener without grant");
+        Check(writer.writes.size() == writesBefore + (granted ? 2 : 0), "receive writes");
+        Check(granted || state.Snapshot().routeRecords == before.routeRecords,
+              "a refusal changed a record");
+        break;
+      }
+      case 2: {
+        const uint8_t selector = in.Byte();
+        const uint16_t slotPort = selector < 0x80 ? uint16_t(14366 + selector % 34) : in.Le16();
+        const size_t length = 118 + in.Byte() % 120;
+        std::vector<uint8_t> packet(length, 0);
+        packet[0] = 'p';
+        packet[1] = 'r';
+        packet[2] = kRouteReleaseLetter;
+        if (length >= 122) StoreLe16(&packet[kRouteBodyOffset], slotPort);
+        handler.HandleRouteRelease(packet, source, sender);
+        const bool names = length >= 122 && SlotOfPort(slotPort).has_value();
+        Check(sender.sent.size() == sentBefore + (names ? 2 : 0), "release notices");
+        Check(writer.writes.size() == writesBefore, "the relay side of a release wrote");
+        break;
+      }
+      case 3:
+        if (posted.empty()) break;
+        if (ReleaseRouteSlot(posted.front(), state, programmer, device.address)) {
+          rows.RemoveRouteRow(posted.front());
+          Check(writer.writes.size() == writesBefore + 3, "release writes");
+        }
+        posted.pop_front();
+        break;
+      case 4:
+        device.address = NetworkAddress(192, 168, 1, in.Byte());
+        state.ResetForDeviceSelection(device.address);
+        rows.Clear();
+        break;
+      case 5:
+        state.ClearRouteMap();
+        break;
+      case 6: {
+        const uint16_t slotPort = uint16_t(14366 + in.Byte() % 34);
+        const uint16_t learntPort = in.Le16();
+        const bool known = state.LookupRoute(slotPort).has_value();
+        const auto row = ActivateRoute(slotPort, learntPort, state, programmer, device, lookup);
+        Check(writer.writes.size() == writesBefore + (known ? 1 : 0), "template write");
+        if (row) rows.AddRouteRow(*row);
+        break;
+      }
+    }
+
+    for (size_t i = writesBefore; i < writer.writes.size(); ++i) CheckWrite(writer.writes[i]);
+    for (size_t i = sentBefore; i < sender.sent.size(); ++i) {
+      Check(sender.sent[i].size() == kRoutePacketLength, "a reply is not 228 bytes");
+    }
+    const auto fault = FindRouteStateFault(state.Snapshot());
+    if (fault) {
+      std::fprintf(stderr, "route fuzzer: %s\n", fault->c_str());
+      std::abort();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace halvyn
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 0) halvyn::RunSequence(data, size);
+  return 0;
+}

@@ -1,0 +1,105 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+
+namespace halvyn {
+
+namespace {
+
+// Distinguishes temporary names made by different calls of one process.
+std::atomic<unsigned> temporaryCounter{0};
+
+// Attempts at a free temporary name before giving up (another process would
+// have to hold every one of them).
+constexpr int kTemporaryNameAttempts = 100;
+
+std::string ErrnoText(int error) {
+  return std::generic_category().message(error);
+}
+
+std::string Folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Writes all of contents, resuming after short writes and interruptions.
+// Returns 0 or the errno of the failure.
+int WriteAll(int fd, std::string_view contents) {
+  const char* p = contents.data();
+  size_t left = contents.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    // A regular file that accepts nothing has no room left.
+    if (n == 0) return ENOSPC;
+    p += n;
+    left -= size_t(n);
+  }
+  return 0;
+}
+
+// Creates a new temporary file next to path. Returns the descriptor (or -1
+// with errno set) and the name it got.
+int CreateTemporary(const std::string& path, std::string* name) {
+  const size_t slash = path.rfind('/');
+  const std::string prefix = Folder(path) + "/." +
+                             path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp" +
+                             std::to_string(::getpid()) + "-";
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    *name = prefix + std::to_string(temporaryCounter.fetch_add(1, std::memory_order_relaxed));
+    const int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Makes the rename itself durable. The file has already been replaced when
+// this runs, so a failure here is not reported: the new contents are in place.
+void SyncFolder(const std::string& path) {
+  const int fd = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+bool ReplaceFileContents(const std::string& path, std::string_view contents, std::string* error) {
+  auto fail = [&](int code) {
+    if (error != nullptr) *error = "cannot write " + path + ": " + ErrnoText(code);
+    return false;
+  };
+
+  std::string temporary;
+  const int fd = CreateTemporary(path, &temporary);
+  if (fd < 0) return fail(errno);
+
+  int code = WriteAll(fd, contents);
+  struct stat old {};
+  if (code == 0 && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (::fchmod(fd, old.st_mode & 07777) != 0) code = errno;
+  }
+  if (code == 0 && ::fsync(fd) != 0) code = errno;
+  if (::close(fd) != 0 && code == 0) code = errno;
+  if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) code = errno;
+  if (code != 0) {
+    ::unlink(temporary.c_str());
+    return fail(code);
+  }
+  SyncFolder(path);
+  return true;
+}
+
+}  // namespace halvyn

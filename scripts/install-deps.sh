@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Halvyn needs, only those not installed yet.
+# Usage: scripts/install-deps.sh [build|test]   (test adds what the tests use)
+set -euo pipefail
+
+kind=${1:-build}
+packages=(cmake ninja-build g++ pkg-config libcpp-httplib-dev nlohmann-json3-dev)
+if [ "$kind" = test ]; then
+  packages+=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev iproute2
+             chromium nodejs npm coturn)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the normal, the ASan+UBSan and the TSan
+# builds, and runs every test: all kinds in the normal build, the unit and
+# integration tests again under both sanitizers.
+# Set HALVYN_TEST_BUILDS="default" (or "default asan") to run fewer builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh test
+
+builds=${HALVYN_TEST_BUILDS:-default asan tsan}
+jobs=$(nproc)
+status=0
+for build in $builds; do
+  echo "=== $build build"
+  cmake --preset "$build" >/dev/null
+  cmake --build --preset "$build" -j "$jobs"
+  if [ "$build" = default ]; then
+    labels=""
+  else
+    labels="unit|integration"
+  fi
+  if ! ctest --preset "$build" -j "$jobs" ${labels:+-L "$labels"}; then
+    status=1
+  fi
+done
+exit $status

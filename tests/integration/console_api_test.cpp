@@ -1,0 +1,95 @@
+// The console API refuses what it must and changes nothing when it does.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "tests/support/halvyn_process.h"
+#include "tests/support/private_network.h"
+#include "tests/support/test_client.h"
+
+namespace halvyn::testing {
+namespace {
+
+using nlohmann::json;
+
+class ConsoleApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_PRIVATE_NETWORK();
+    halvyn.emplace();
+    ASSERT_TRUE(halvyn->WaitUntilReady());
+  }
+  httplib::Result Post(const std::string& body, const std::string& type = "application/json",
+                       httplib::Headers headers = {}) {
+    httplib::Client client("127.0.0.1", 7080);
+    return client.Post("/api/command", headers, body, type);
+  }
+  std::optional<HalvynProcess> halvyn;
+};
+
+TEST_F(ConsoleApi, BadRequestsGetA4xxJsonErrorAndChangeNothing) {
+  const json before = halvyn->Window();
+  struct Case {
+    std::string body, type;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"{not json", "application/json", 400},
+      {R"({"command":"launch"})", "application/json", 400},
+      {R"({"command":7})", "application/json", 400},
+      {R"(["start-stop"])", "application/json", 400},
+      {R"({"command":"start-stop","controls":{"relayPort":7003}})", "application/json", 400},
+      {R"({"command":"start-stop","controls":{"secret":"x"}})", "application/json", 400},
+      {R"({"command":"start-stop"})", "text/plain", 415},
+      {std::string(100 * 1024, ' '), "application/json", 413},
+  };
+  for (const Case& c : cases) {
+    auto res = Post(c.body, c.type);
+    ASSERT_TRUE(res) << c.body.substr(0, 40);
+    EXPECT_EQ(res->status, c.status) << c.body.substr(0, 40);
+    auto error = json::parse(res->body, nullptr, false);
+    EXPECT_TRUE(error.is_object() && error.contains("error")) << res->body;
+  }
+  EXPECT_EQ(halvyn->Window(), before);
+}
+
+TEST_F(ConsoleApi, ForeignHostHeaderIsRefused) {
+  httplib::Client client("127.0.0.1", 7080);
+  auto res = client.Get("/api/window", {{"Host", "evil.example:7080"}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 403);
+  res = client.Get("/api/window", {{"Host", "localhost:7080"}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+}
+
+TEST_F(ConsoleApi, EventStreamSendsTheWindowAndThenLogIncrements) {
+  httplib::Client client("127.0.0.1", 7080);
+  std::mutex mutex;
+  std::string received;
+  std::thread reader([&] {
+    client.Get("/api/events", [&](const char* data, size_t length) {
+      std::lock_guard lock(mutex);
+      received.append(data, length);
+      return received.find("login.") == std::string::npos;
+    });
+  });
+  auto contains = [&](std::string_view text) {
+    std::lock_guard lock(mutex);
+    return received.find(text) != std::string::npos;
+  };
+  for (int i = 0; i < 100 && !contains("event: window"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(contains("\"messageLog\":\"\""));  // the first event carries the whole log
+  ASSERT_EQ(halvyn->Command("start-stop"), 200);
+  TestClient client7002(7002);
+  client7002.Send('e', NamedRecord("alpha"));
+  reader.join();  // ends once an increment arrived
+  const std::string line =
+      "alpha(127.0.0.1:" + std::to_string(client7002.endpoint().port) + ")login.\\r\\n";
+  EXPECT_TRUE(contains("\"append\":\"" + line + "\"")) << received;
+  EXPECT_TRUE(contains("\"offset\":0"));
+}
+
+}  // namespace
+}  // namespace halvyn::testing

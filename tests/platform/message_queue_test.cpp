@@ -1,0 +1,81 @@
+#include "platform/message_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace halvyn {
+namespace {
+
+TEST(WindowMessageQueue, SentAndPostedRunInOrderOnTheWindowThread) {
+  WindowMessageQueue queue;
+  std::thread::id windowThread;
+  std::vector<int> order;
+  std::thread window([&] {
+    windowThread = std::this_thread::get_id();
+    queue.Run();
+  });
+  queue.Post([&] { order.push_back(1); });
+  std::thread::id ranOn;
+  EXPECT_TRUE(queue.Send([&] {
+    order.push_back(2);
+    ranOn = std::this_thread::get_id();
+  }));
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));  // the post ran before the send returned
+  EXPECT_EQ(ranOn, windowThread);
+  queue.Post([&] { queue.End(); });
+  window.join();
+}
+
+TEST(WindowMessageQueue, AfterEndSendAndPostReturnAtOnceWithoutRunning) {
+  WindowMessageQueue queue;
+  std::thread window([&] { queue.Run(); });
+  queue.Send([&] { queue.End(); });
+  window.join();
+  bool ran = false;
+  EXPECT_FALSE(queue.Send([&] { ran = true; }));
+  EXPECT_FALSE(queue.Post([&] { ran = true; }));
+  EXPECT_FALSE(ran);
+}
+
+TEST(WindowMessageQueue, EndReleasesASenderWaitingBehindIt) {
+  WindowMessageQueue queue;
+  queue.BindToCurrentThread();
+  std::atomic<int> result{-1};
+  std::thread worker([&] { result = queue.Send([] {}) ? 1 : 0; });
+  while (queue.pending() == 0) std::this_thread::yield();
+  queue.End();
+  worker.join();
+  EXPECT_EQ(result, 0);
+}
+
+TEST(WindowMessageQueue, WaitPumpingSentRunsSentMessagesButNotPostedOnes) {
+  WindowMessageQueue queue;
+  queue.BindToCurrentThread();
+  bool posted = false;
+  std::atomic<bool> workerDone{false};
+  queue.Post([&] { posted = true; });
+  std::thread worker([&] {
+    queue.Send([] {});
+    workerDone = true;
+    queue.Wake();
+  });
+  EXPECT_TRUE(queue.WaitPumpingSent([&] { return workerDone.load(); }, 5000));
+  worker.join();
+  EXPECT_FALSE(posted);
+  EXPECT_EQ(queue.pending(), 1u);
+  EXPECT_FALSE(queue.WaitPumpingSent([] { return false; }, 20));  // times out
+}
+
+TEST(WindowMessageQueue, SendFromTheWindowThreadRunsInline) {
+  WindowMessageQueue queue;
+  queue.BindToCurrentThread();
+  bool ran = false;
+  EXPECT_TRUE(queue.Send([&] { ran = true; }));
+  EXPECT_TRUE(ran);
+}
+
+}  // namespace
+}  // namespace halvyn

@@ -1,0 +1,141 @@
+#include "tests/support/halvyn_process.h"
+
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace halvyn::testing {
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+HalvynProcess::HalvynProcess(Options options) : options_(std::move(options)) {
+  workDir_ = options_.workDir;
+  if (workDir_.empty()) {
+    char pattern[] = "/tmp/halvyn-test-XXXXXX";
+    workDir_ = mkdtemp(pattern);
+    ownWorkDir_ = true;
+  }
+  std::vector<std::string> args = {HALVYN_BIN, "--console",
+                                   options_.consoleAddress + ":" +
+                                       std::to_string(options_.consolePort)};
+  args.insert(args.end(), options_.args.begin(), options_.args.end());
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string out = (workDir_ / "stdout.txt").string();
+  const std::string err = (workDir_ / "stderr.txt").string();
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, workDir_.c_str());
+  if (posix_spawn(&pid_, HALVYN_BIN, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+HalvynProcess::~HalvynProcess() {
+  if (pid_ > 0 && !exitStatus_) {
+    Signal(SIGTERM);
+    if (!WaitForExit(std::chrono::seconds(5))) {
+      Signal(SIGKILL);
+      WaitForExit(std::chrono::seconds(5));
+    }
+  }
+  // A sanitizer report from the server fails the test that ran it.
+  const std::string errors = Stderr();
+  for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
+                             "ERROR: LeakSanitizer", "runtime error:"}) {
+    if (errors.find(report) != std::string::npos) ADD_FAILURE() << "halvyn stderr:\n" << errors;
+  }
+  if (ownWorkDir_) {
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir_, ignored);
+  }
+}
+
+bool HalvynProcess::WaitUntilReady(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    httplib::Client client(options_.consoleAddress, options_.consolePort);
+    client.set_connection_timeout(0, 200000);
+    if (auto res = client.Get("/api/window"); res && res->status == 200) return true;
+    if (WaitForExit(std::chrono::milliseconds(50))) return false;
+  }
+  return false;
+}
+
+nlohmann::json HalvynProcess::Window() {
+  httplib::Client client(options_.consoleAddress, options_.consolePort);
+  auto res = client.Get("/api/window");
+  if (!res || res->status != 200) return nullptr;
+  return nlohmann::json::parse(res->body);
+}
+
+int HalvynProcess::Command(const std::string& command, const nlohmann::json& controls,
+                           nlohmann::json* body, int row) {
+  httplib::Client client(options_.consoleAddress, options_.consolePort);
+  client.set_read_timeout(10, 0);
+  nlohmann::json request = {{"command", command}};
+  if (!controls.is_null()) request["controls"] = controls;
+  if (row >= 0) request["row"] = row;
+  auto res = client.Post("/api/command", request.dump(), "application/json");
+  if (!res) return 0;
+  if (body) *body = nlohmann::json::parse(res->body, nullptr, false);
+  return res->status;
+}
+
+std::optional<nlohmann::json> HalvynProcess::WaitForWindow(
+    const std::function<bool(const nlohmann::json&)>& predicate,
+    std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  nlohmann::json window;
+  do {
+    window = Window();
+    if (!window.is_null() && predicate(window)) return window;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return std::nullopt;
+}
+
+std::optional<int> HalvynProcess::WaitForExit(std::chrono::milliseconds timeout) {
+  if (exitStatus_) return exitStatus_;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  do {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return exitStatus_;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return std::nullopt;
+}
+
+void HalvynProcess::Signal(int signal) {
+  if (pid_ > 0 && !exitStatus_) kill(pid_, signal);
+}
+
+std::string HalvynProcess::Stdout() const { return ReadFile(workDir_ / "stdout.txt"); }
+std::string HalvynProcess::Stderr() const { return ReadFile(workDir_ / "stderr.txt"); }
+
+}  // namespace halvyn::testing
