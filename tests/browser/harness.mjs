@@ -14,7 +14,11 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 
 export const HALVYN_BIN = process.env.HALVYN_BIN ||
   path.resolve(here, '../../build/default/app/halvyn');
+export const HALVYN_DEVSIM_BIN = process.env.HALVYN_DEVSIM_BIN ||
+  path.resolve(here, '../../build/default/tools/devsim/halvyn-devsim');
 export const CHROMIUM = process.env.CHROMIUM_BIN || '/usr/bin/chromium';
+// run.sh sets this once the tests run in a network namespace of their own.
+export const PRIVATE_NETWORK = process.env.HALVYN_PRIVATE_NETWORK === '1';
 export const ARTIFACT_DIR = process.env.ARTIFACT_DIR || path.join(here, 'artifacts');
 
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
@@ -66,12 +70,17 @@ export async function holdUdpPort() {
     s.once('error', reject);
     s.bind(0, '127.0.0.1', resolve);
   });
+  s.unref();  // a failed test must not keep the test process alive
   return { port: s.address().port, close: () => new Promise((r) => s.close(r)) };
 }
 
 // One halvyn process with its console.
 export class Halvyn {
   static async start({ consolePort, token, cwd, args = [] } = {}) {
+    if (!PRIVATE_NETWORK) {
+      // halvyn's network start-up joins multicast groups and asks for the gateway's MAC.
+      throw new Error('run the browser tests through run.sh, which gives them a private network');
+    }
     const h = new Halvyn();
     h.consolePort = consolePort || await freeTcpPort();
     h.token = token || '';
@@ -229,6 +238,7 @@ export class RemoteDevice {
       d.socket.once('error', reject);
       d.socket.bind(0, '127.0.0.1', resolve);
     });
+    d.socket.unref();  // a failed test must not keep the test process alive
     d.port = d.socket.address().port;
     d.keepReceived = true;
     return d;
@@ -263,6 +273,37 @@ export class RemoteDevice {
 
   close() {
     return new Promise((r) => this.socket.close(r));
+  }
+}
+
+// A simulated LAN audio device (halvyn-devsim) announcing itself from a loopback address
+// and recording every datagram on its register port there.
+export class Devsim {
+  static async start({ address, id, name }) {
+    const d = new Devsim();
+    d.lines = [];
+    d.proc = spawn(HALVYN_DEVSIM_BIN, ['--interface', address, '--listen', `${address}:4440`,
+      '--interval-ms', '200', '--id', id, '--name', name], { stdio: ['ignore', 'pipe', 'pipe'] });
+    d.exited = new Promise((resolve) => d.proc.once('exit', resolve));
+    let partial = '';
+    d.proc.stdout.setEncoding('latin1').on('data', (chunk) => {
+      const parts = (partial + chunk).split('\n');
+      partial = parts.pop();
+      d.lines.push(...parts);
+    });
+    await eventually(() => d.lines.some((l) => l.includes('listening on')), { timeout: 5000 });
+    return d;
+  }
+
+  // The datagrams received: "rx SOURCE KIND register=0xRRRR length=N data=HEX".
+  received() {
+    return this.lines.filter((l) => l.startsWith('rx '));
+  }
+
+  async stop() {
+    this.proc.kill('SIGTERM');
+    await Promise.race([this.exited, sleep(3000)]);
+    this.proc.kill('SIGKILL');
   }
 }
 

@@ -79,10 +79,14 @@ describe('program lifecycle through the page', () => {
     const relayPort = await freeUdpPort();
     await page.fill('#relay-port', String(relayPort));
     await page.click('#start-stop');
+    await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
     const d = await RemoteDevice.open('before-restart', relayPort);
-    await d.login();
-    await eventually(async () => assert.deepEqual(await pageLogLines(page), [d.loginLine]));
-    await d.close();
+    try {
+      await d.login();
+      await eventually(async () => assert.deepEqual(await pageLogLines(page), [d.loginLine]));
+    } finally {
+      await d.close();
+    }
 
     first.proc.kill('SIGKILL');  // gone without a word
     await first.exited;

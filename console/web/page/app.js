@@ -668,7 +668,7 @@
       }
     },
 
-    key_(e) {
+    onKey(e) {
       const n = this.items.length;
       if (!n) return;
       const page = Math.max(1, Math.floor(ui.remoteDevices.clientHeight / 18) - 1);
@@ -1148,7 +1148,7 @@
       if (li) remoteList.select([...ui.remoteDevices.children].indexOf(li), false);
     });
     ui.remoteDevices.addEventListener('keydown', (e) => {
-      if (!e.altKey && !e.ctrlKey && !e.metaKey) remoteList.key_(e);
+      if (!e.altKey && !e.ctrlKey && !e.metaKey) remoteList.onKey(e);
     });
 
     // Message log: scrolling draws the lines in view; Ctrl+A then copy takes the whole log.
