@@ -7,6 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+
+#include "platform/udp_batch.h"
+
 namespace halvyn {
 
 namespace {
@@ -56,6 +61,18 @@ bool UdpSocket::SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint destinati
   return sent == ssize_t(datagram.size());
 }
 
+size_t UdpSocket::SendToEach(std::span<const uint8_t> datagram,
+                             std::span<const Ipv4Endpoint> destinations) const {
+  std::array<OutgoingDatagram, kSendBatchSize> batch;
+  size_t sent = 0;
+  for (size_t next = 0; next < destinations.size(); next += kSendBatchSize) {
+    const size_t n = std::min(kSendBatchSize, destinations.size() - next);
+    for (size_t i = 0; i < n; ++i) batch[i] = {datagram, destinations[next + i]};
+    sent += SendEach(*this, std::span(batch).first(n));
+  }
+  return sent;
+}
+
 ReceiveResult UdpSocket::ReceiveWithFlags(std::span<uint8_t> buffer, int flags) const {
   ReceiveResult result;
   if (fd_ < 0 || closed()) {
@@ -95,6 +112,11 @@ bool UdpSocket::WaitReadable(int timeoutMs) const {
   pollfd entry{fd_, POLLIN, 0};
   const int ready = ::poll(&entry, 1, timeoutMs);
   return ready > 0 || closed();
+}
+
+int UdpSocket::SetReceiveBufferSize(int bytes) {
+  if (fd_ < 0) return openError_;
+  return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : errno;
 }
 
 int UdpSocket::SetMulticastTtl(int ttl) {
