@@ -5,10 +5,11 @@
 //
 //   echo    answers every datagram with its own bytes (recvmmsg, sendmmsg)
 //   drain   receives and drops every datagram (recvmmsg)
-//   fanout  a datagram beginning with 'R' registers its source; any other
-//           sends one datagram of 120 bytes per registered source to every
-//           registered source, in order of registration (sendmmsg): the shape
-//           of the relay's "h" list to every client
+//   fanout  a datagram beginning with 'R' registers its source (answered
+//           with one byte 'r'); one beginning with 'P' is echoed (a latency
+//           probe); any other sends one datagram of 120 bytes per registered
+//           source to every registered source, in order of registration
+//           (sendmmsg): the shape of the relay's "h" list to every client
 //
 // Binds 0.0.0.0:PORT (default 7002) and runs until killed.
 #include <array>
@@ -62,6 +63,10 @@ int main(int argc, char** argv) {
         if (!bytes.empty() && bytes[0] == 'R') {
           registered.push_back(batch.source(i));
           fanout.assign(registered.size() * kFanoutBlock, 'h');
+          static constexpr uint8_t kJoined[1] = {'r'};
+          socket.SendTo(kJoined, batch.source(i));
+        } else if (!bytes.empty() && bytes[0] == 'P') {
+          socket.SendTo(bytes, batch.source(i));
         } else if (!registered.empty()) {
           socket.SendToEach(fanout, registered);
         }

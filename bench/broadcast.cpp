@@ -3,11 +3,12 @@
 // datagram to every receiver: for Halvyn a login under a present name, which
 // sends the whole "h" list to everyone. A trigger is complete when the last
 // receiver in table order has its copy. Bytes sent counts every copy that
-// reached a receiver or was dropped at its full socket.
+// reached a receiver or was dropped at its full socket. Latency is that of a
+// stamped probe sent every 2 ms from the trigger socket and queued behind the
+// triggers: for Halvyn a "p" naming the first receiver, which forwards it
+// there; the fan-out baseline echoes it.
 // Phases: check (a low rate, with --check), capacity (closed loop, a window of
 // triggers), overload (open loop at a multiple of the capacity).
-#include <deque>
-
 #include "bench/latency_samples.h"
 #include "bench/measurement.h"
 #include "bench/scenario.h"
@@ -19,6 +20,7 @@ namespace halvyn::bench {
 namespace {
 
 constexpr uint64_t kStallNs = 300'000'000;
+constexpr uint64_t kProbeIntervalNs = 2'000'000;
 
 class BroadcastLoad {
  public:
@@ -35,57 +37,69 @@ class BroadcastLoad {
       triggerBytes_[0] = 'T';
   }
 
+  // Sends a stamped probe when one is due.
+  void MaybeProbe(uint8_t phase) {
+    const uint64_t now = NowNs();
+    if (now < nextProbeNs_) return;
+    nextProbeNs_ = now + kProbeIntervalNs;
+    uint8_t probe[kMaxRequestSize];
+    const Target kind = options_.target == Target::kHalvyn ? Target::kHalvyn : Target::kEcho;
+    const size_t size = WriteRequest(kind, probe, ClientName("b", 0), {now, MakeTag(phase, 0)});
+    if (kind == Target::kEcho) probe[0] = 'P';
+    trigger_.socket(0).SendTo(std::span<const uint8_t>(probe, size), server_);
+  }
+
   size_t listSize() const { return listSize_; }
 
   void SendTriggers(int count) {
-    for (int k = 0; k < count; ++k) {
-      if (!trigger_.socket(0).SendTo(triggerBytes_, server_)) continue;
-      sentAt_.push_back(NowNs());
-      ++triggers_;
-    }
+    for (int k = 0; k < count; ++k) triggers_ += trigger_.socket(0).SendTo(triggerBytes_, server_);
   }
 
-  // Reads what the receivers got; returns how many triggers completed.
-  int Receive(int timeoutMs) {
+  // Reads what the receivers and the trigger socket got; returns how many
+  // triggers completed.
+  int Receive(int timeoutMs, uint8_t phase) {
     int completed = 0;
+    auto probeAnswer = [&](std::span<uint8_t> bytes, size_t length) {
+      const Target kind = options_.target == Target::kHalvyn ? Target::kHalvyn : Target::kEcho;
+      const auto stamp = ReadReply(kind, bytes, length, ClientName("b", 0));
+      if (stamp && stamp->phase() == phase) latency_.Add(NowNs() - stamp->sentNs);
+      return stamp.has_value();
+    };
     receivers_.Poll(timeoutMs, [&](size_t i, std::span<uint8_t> bytes, size_t length) {
+      if (i == 0 && length != listSize_ && probeAnswer(bytes, length)) return;
       if (length != listSize_ || (options_.check && !ValidList(bytes))) {
         ++bad_;
         return;
       }
       ++lists_;
       ++perReceiver_[i];
-      if (i + 1 == receivers_.size()) {
-        ++completed;
-        if (!sentAt_.empty()) {
-          latency_.Add(NowNs() - sentAt_.front());
-          sentAt_.pop_front();
-        }
-      }
+      if (i + 1 == receivers_.size()) ++completed;
+    });
+    trigger_.Poll(0, [&](size_t, std::span<uint8_t> bytes, size_t length) {
+      if (!probeAnswer(bytes, length)) ++bad_;
     });
     return completed;
   }
 
   void Reset() {
     triggers_ = lists_ = bad_ = 0;
-    sentAt_.clear();
     latency_.Clear();
     std::fill(perReceiver_.begin(), perReceiver_.end(), 0);
   }
 
-  void RunClosed(uint64_t endNs) {
+  void RunClosed(uint8_t phase, uint64_t endNs) {
     int outstanding = options_.window;
     SendTriggers(outstanding);
     uint64_t lastProgress = NowNs();
     while (NowNs() < endNs) {
-      const int completed = Receive(1);
+      MaybeProbe(phase);
+      const int completed = Receive(1, phase);
       const uint64_t now = NowNs();
       if (completed > 0) {
         lastProgress = now;
         outstanding = std::max(0, outstanding - completed);
       } else if (now - lastProgress > kStallNs) {
         outstanding = 0;  // a copy to the last receiver was lost
-        sentAt_.clear();
         lastProgress = now;
       }
       if (outstanding < options_.window) {
@@ -95,26 +109,27 @@ class BroadcastLoad {
     }
   }
 
-  void RunOpen(uint64_t startNs, uint64_t endNs, double rate) {
+  void RunOpen(uint8_t phase, uint64_t startNs, uint64_t endNs, double rate) {
     uint64_t sentHere = 0;
     for (uint64_t now = NowNs(); now < endNs; now = NowNs()) {
+      MaybeProbe(phase);
       const auto due = uint64_t(rate * double(now - startNs) / 1e9);
       if (due > sentHere) {
         const int n = int(std::min<uint64_t>(due - sentHere, 64));
         SendTriggers(n);
         sentHere += uint64_t(n);
       }
-      Receive(0);
+      Receive(0, phase);
     }
   }
 
   // Reads until the receivers have been quiet for 30 ms (at most 3 s).
-  void DrainLists() {
+  void DrainLists(uint8_t phase) {
     const uint64_t end = NowNs() + 3'000'000'000;
     uint64_t quietSince = NowNs();
     while (NowNs() < end && NowNs() - quietSince < 30'000'000) {
       const uint64_t before = lists_ + bad_;
-      Receive(5);
+      Receive(5, phase);
       if (lists_ + bad_ != before) quietSince = NowNs();
     }
   }
@@ -148,7 +163,7 @@ class BroadcastLoad {
   Ipv4Endpoint server_;
   size_t listSize_;
   uint8_t triggerBytes_[relay_packet::kRecordFormSize] = {};
-  std::deque<uint64_t> sentAt_;
+  uint64_t nextProbeNs_ = 0;
   uint64_t triggers_ = 0;
   uint64_t lists_ = 0;
   uint64_t bad_ = 0;
@@ -165,7 +180,8 @@ struct BroadcastFigures {
 
 BroadcastFigures RunBroadcastPhase(BroadcastLoad& load, const ScenarioOptions& options,
                                    const ClientSet& receivers, const ServerProbe& probe,
-                                   const char* name, double seconds, double rate) {
+                                   const char* name, uint8_t phase, double seconds,
+                                   double rate) {
   auto receiverDrops = [&] {
     return ReadUdpSockets([&](uint16_t port) { return receivers.OwnsPort(port); }).drops;
   };
@@ -174,12 +190,12 @@ BroadcastFigures RunBroadcastPhase(BroadcastLoad& load, const ScenarioOptions& o
   const ServerProbe::Reading start = probe.Read();
   const uint64_t end = start.wallNs + uint64_t(seconds * 1e9);
   if (rate > 0)
-    load.RunOpen(start.wallNs, end, rate);
+    load.RunOpen(phase, start.wallNs, end, rate);
   else
-    load.RunClosed(end);
+    load.RunClosed(phase, end);
   const uint64_t sendingNs = NowNs() - start.wallNs;
   probe.WaitQueueEmpty(3000);
-  load.DrainLists();
+  load.DrainLists(phase);
   const ServerProbe::Reading stop = probe.Read();
 
   BroadcastFigures figures;
@@ -218,23 +234,21 @@ int RunBroadcast(const ScenarioOptions& options) {
   const size_t listSize = options.clients * relay_packet::kRecordFormSize;
   // Copies are read whole only when they are checked; otherwise the first
   // bytes are enough, which keeps the receivers cheap.
-  ClientSet receivers(options.clients, options.check ? listSize : 128);
+  ClientSet receivers(options.clients, options.check ? listSize : kMaxRequestSize);
   ClientSet trigger(1, 128);
   if (!receivers.ok() || !trigger.ok()) return CheckFailed("cannot open the client sockets");
   const Ipv4Endpoint server{NetworkAddress(127, 0, 0, 1), options.port};
   if (options.target == Target::kHalvyn) {
     if (!LogInAll(receivers, "b", server)) return CheckFailed("a receiver's login was not confirmed");
-  } else {
-    const uint8_t join[1] = {'R'};
-    for (size_t i = 0; i < receivers.size(); ++i) receivers.socket(i).SendTo(join, server);
-    ServerProbe(options.serverPid, options.port).WaitQueueEmpty(1000);
+  } else if (!RegisterAll(receivers, server)) {
+    return CheckFailed("a receiver's registration was not answered");
   }
   const ServerProbe probe(options.serverPid, options.port);
   BroadcastLoad load(options, receivers, trigger);
 
   if (options.check) {
     const BroadcastFigures low =
-        RunBroadcastPhase(load, options, receivers, probe, "check", options.seconds, 20);
+        RunBroadcastPhase(load, options, receivers, probe, "check", 1, options.seconds, 20);
     bool even = true;
     for (uint64_t copies : load.perReceiver()) even = even && copies == low.triggers;
     if (low.triggers == 0 || load.bad() != 0 || low.receiverDrops != 0 || !even)
@@ -244,8 +258,8 @@ int RunBroadcast(const ScenarioOptions& options) {
                          std::to_string(low.receiverDrops));
   }
   const BroadcastFigures capacity =
-      RunBroadcastPhase(load, options, receivers, probe, "capacity", options.seconds, 0);
-  RunBroadcastPhase(load, options, receivers, probe, "overload", options.seconds,
+      RunBroadcastPhase(load, options, receivers, probe, "capacity", 2, options.seconds, 0);
+  RunBroadcastPhase(load, options, receivers, probe, "overload", 3, options.seconds,
                     options.overloadFactor * capacity.triggersPerCpuS);
   if (options.check && load.bad() != 0) return CheckFailed("broadcast: malformed copies");
   return 0;

@@ -83,23 +83,51 @@ std::optional<Stamp> ReadReply(Target target, std::span<const uint8_t> bytes, si
   }
 }
 
+namespace {
+
+// Sends request from client i until its answer (accepted by isAnswer) comes,
+// reading and dropping whatever else arrives meanwhile.
+template <typename IsAnswer>
+bool AskUntilAnswered(ClientSet& clients, size_t i, std::span<const uint8_t> request,
+                      Ipv4Endpoint server, IsAnswer&& isAnswer) {
+  bool answered = false;
+  for (int attempt = 0; attempt < 5 && !answered; ++attempt) {
+    clients.socket(i).SendTo(request, server);
+    const uint64_t deadline = NowNs() + 500'000'000;
+    while (!answered && NowNs() < deadline) {
+      clients.Poll(10, [&](size_t index, std::span<uint8_t> bytes, size_t length) {
+        if (index == i && isAnswer(bytes, length)) answered = true;
+      });
+    }
+  }
+  return answered;
+}
+
+}  // namespace
+
+bool RegisterAll(ClientSet& clients, Ipv4Endpoint server) {
+  const uint8_t join[1] = {'R'};
+  for (size_t i = 0; i < clients.size(); ++i) {
+    if (!AskUntilAnswered(clients, i, join, server, [](std::span<uint8_t> bytes, size_t length) {
+          return length == 1 && bytes[0] == 'r';
+        }))
+      return false;
+  }
+  clients.Drain(20, 5000);
+  return true;
+}
+
 bool LogInAll(ClientSet& clients, std::string_view prefix, Ipv4Endpoint server) {
   uint8_t login[relay_packet::kRecordFormSize];
   for (size_t i = 0; i < clients.size(); ++i) {
     WriteRecordForm(login, relay_packet::kLogin, ClientName(prefix, i));
-    bool confirmed = false;
-    for (int attempt = 0; attempt < 5 && !confirmed; ++attempt) {
-      clients.socket(i).SendTo(login, server);
-      const uint64_t deadline = NowNs() + 500'000'000;
-      while (!confirmed && NowNs() < deadline) {
-        clients.Poll(10, [&](size_t index, std::span<uint8_t> bytes, size_t length) {
-          if (index == i && length == relay_packet::kRecordFormSize &&
-              bytes[relay_packet::kCommandOffset] == relay_packet::kLoginAccepted)
-            confirmed = true;
-        });
-      }
-    }
-    if (!confirmed) return false;
+    // A login whose "e" was lost is sent again; one whose "g" was lost cannot
+    // be confirmed (the name is then present), which fails the run.
+    if (!AskUntilAnswered(clients, i, login, server, [](std::span<uint8_t> bytes, size_t length) {
+          return length == relay_packet::kRecordFormSize &&
+                 bytes[relay_packet::kCommandOffset] == relay_packet::kLoginAccepted;
+        }))
+      return false;
   }
   clients.Drain(20, 5000);
   return true;

@@ -54,4 +54,8 @@ std::optional<Stamp> ReadReply(Target target, std::span<const uint8_t> bytes, si
 // confirmed within a few tries.
 bool LogInAll(ClientSet& clients, std::string_view prefix, Ipv4Endpoint server);
 
+// Registers every socket of the set with the fan-out baseline ('R', answered
+// by 'r'), one after the other. False when one was not answered.
+bool RegisterAll(ClientSet& clients, Ipv4Endpoint server);
+
 }  // namespace halvyn::bench

@@ -1,8 +1,24 @@
 #include "platform/message_queue.h"
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 namespace halvyn {
+
+namespace {
+
+// The calling thread's hold on one queue's wakes: its posts wait here, in
+// order, and enter the queue together (under one lock, with one wake) when the
+// hold ends or before the thread's next Send.
+struct WakeHold {
+  const WindowMessageQueue* queue = nullptr;
+  int depth = 0;
+  std::vector<WindowMessageQueue::Message> posts;
+};
+thread_local WakeHold heldWakes;
+
+}  // namespace
 
 bool WindowMessageQueue::Send(Message message) {
   if (IsWindowThread()) {
@@ -12,6 +28,7 @@ bool WindowMessageQueue::Send(Message message) {
   }
   SentMessage sent{std::move(message)};
   std::unique_lock lock(mutex_);
+  if (heldWakes.queue == this) QueueHeldPosts();
   if (ended_) return false;
   entries_.push_back(Entry{nullptr, &sent});
   windowWake_.notify_all();
@@ -20,11 +37,41 @@ bool WindowMessageQueue::Send(Message message) {
 }
 
 bool WindowMessageQueue::Post(Message message) {
+  if (heldWakes.queue == this) {
+    if (endedFlag_.load(std::memory_order_acquire)) return false;
+    heldWakes.posts.push_back(std::move(message));
+    return true;
+  }
   std::lock_guard lock(mutex_);
   if (ended_) return false;
   entries_.push_back(Entry{std::move(message), nullptr});
   windowWake_.notify_all();
   return true;
+}
+
+void WindowMessageQueue::QueueHeldPosts() {
+  if (heldWakes.posts.empty()) return;
+  if (!ended_) {
+    for (Message& message : heldWakes.posts) entries_.push_back(Entry{std::move(message), nullptr});
+    windowWake_.notify_all();
+  }
+  heldWakes.posts.clear();
+}
+
+void WindowMessageQueue::HoldWakes() {
+  if (heldWakes.depth > 0 && heldWakes.queue != this) return;  // one queue at a time
+  heldWakes.queue = this;
+  ++heldWakes.depth;
+}
+
+void WindowMessageQueue::ReleaseWakes() {
+  if (heldWakes.queue != this || heldWakes.depth == 0) return;
+  if (--heldWakes.depth > 0) return;
+  {
+    std::lock_guard lock(mutex_);
+    QueueHeldPosts();
+  }
+  heldWakes.queue = nullptr;
 }
 
 void WindowMessageQueue::BindToCurrentThread() {
@@ -108,6 +155,7 @@ void WindowMessageQueue::Wake() {
 void WindowMessageQueue::End() {
   std::lock_guard lock(mutex_);
   ended_ = true;
+  endedFlag_.store(true, std::memory_order_release);
   entries_.clear();
   windowWake_.notify_all();
   senderWake_.notify_all();
