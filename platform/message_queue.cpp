@@ -28,7 +28,7 @@ bool WindowMessageQueue::Send(Message message) {
   }
   SentMessage sent{std::move(message)};
   std::unique_lock lock(mutex_);
-  if (heldWakes.queue == this) QueueHeldPosts();
+  if (heldWakes.queue == this) QueueHeldPosts();  // the wake below covers them
   if (ended_) return false;
   entries_.push_back(Entry{nullptr, &sent});
   windowWake_.notify_all();
@@ -42,20 +42,25 @@ bool WindowMessageQueue::Post(Message message) {
     heldWakes.posts.push_back(std::move(message));
     return true;
   }
-  std::lock_guard lock(mutex_);
-  if (ended_) return false;
-  entries_.push_back(Entry{std::move(message), nullptr});
+  {
+    std::lock_guard lock(mutex_);
+    if (ended_) return false;
+    entries_.push_back(Entry{std::move(message), nullptr});
+  }
+  // Woken after the unlock, so the window thread does not wake only to wait
+  // for the lock (on a shared core it would preempt the poster first).
   windowWake_.notify_all();
   return true;
 }
 
-void WindowMessageQueue::QueueHeldPosts() {
-  if (heldWakes.posts.empty()) return;
-  if (!ended_) {
+bool WindowMessageQueue::QueueHeldPosts() {
+  if (heldWakes.posts.empty()) return false;
+  const bool queued = !ended_;
+  if (queued) {
     for (Message& message : heldWakes.posts) entries_.push_back(Entry{std::move(message), nullptr});
-    windowWake_.notify_all();
   }
   heldWakes.posts.clear();
+  return queued;
 }
 
 void WindowMessageQueue::HoldWakes() {
@@ -67,11 +72,13 @@ void WindowMessageQueue::HoldWakes() {
 void WindowMessageQueue::ReleaseWakes() {
   if (heldWakes.queue != this || heldWakes.depth == 0) return;
   if (--heldWakes.depth > 0) return;
+  bool queued;
   {
     std::lock_guard lock(mutex_);
-    QueueHeldPosts();
+    queued = QueueHeldPosts();
   }
   heldWakes.queue = nullptr;
+  if (queued) windowWake_.notify_all();
 }
 
 void WindowMessageQueue::BindToCurrentThread() {

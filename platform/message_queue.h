@@ -74,8 +74,9 @@ class WindowMessageQueue {
   };
 
   void RunEntry(Entry& entry, std::unique_lock<std::mutex>& lock);
-  // Moves the calling thread's held posts into the queue (dropped once ended).
-  void QueueHeldPosts();
+  // With mutex_ held: moves the calling thread's held posts into the queue
+  // (drops them once ended). True when some were queued; the caller wakes.
+  bool QueueHeldPosts();
 
   mutable std::mutex mutex_;
   std::condition_variable windowWake_;   // window thread: new entry or wake
