@@ -73,7 +73,16 @@ ReceiveBatch::ReceiveBatch(size_t capacity, size_t datagramSize)
     : capacity_(capacity),
       datagramSize_(datagramSize),
       storage_(capacity * datagramSize),
-      headers_(std::make_unique<Headers>(capacity)) {}
+      headers_(std::make_unique<Headers>(capacity)) {
+  Headers& h = *headers_;
+  for (size_t i = 0; i < capacity_; ++i) {
+    h.pieces[i] = {storage_.data() + i * datagramSize_, datagramSize_};
+    h.messages[i] = {};
+    h.messages[i].msg_hdr.msg_name = &h.sources[i];
+    h.messages[i].msg_hdr.msg_iov = &h.pieces[i];
+    h.messages[i].msg_hdr.msg_iovlen = 1;
+  }
+}
 
 ReceiveBatch::~ReceiveBatch() = default;
 
@@ -84,14 +93,8 @@ BatchReceiveResult ReceiveBatch::Receive(const UdpSocket& socket, bool wait) {
     return result;
   }
   Headers& h = *headers_;
-  for (size_t i = 0; i < capacity_; ++i) {
-    h.pieces[i] = {storage_.data() + i * datagramSize_, datagramSize_};
-    h.messages[i] = {};
-    h.messages[i].msg_hdr.msg_name = &h.sources[i];
-    h.messages[i].msg_hdr.msg_namelen = sizeof h.sources[i];
-    h.messages[i].msg_hdr.msg_iov = &h.pieces[i];
-    h.messages[i].msg_hdr.msg_iovlen = 1;
-  }
+  // The kernel writes back each source's length; everything else stays set.
+  for (size_t i = 0; i < capacity_; ++i) h.messages[i].msg_hdr.msg_namelen = sizeof h.sources[i];
   const int flags = MSG_TRUNC | (wait ? MSG_WAITFORONE : MSG_DONTWAIT);
   const int n = ::recvmmsg(socket.fd(), h.messages.data(), unsigned(capacity_), flags, nullptr);
   // A shutdown makes recvmmsg return at once; the flag tells it from real datagrams.
