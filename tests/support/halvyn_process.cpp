@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -58,6 +60,12 @@ HalvynProcess::~HalvynProcess() {
       Signal(SIGKILL);
       WaitForExit(std::chrono::seconds(5));
     }
+  }
+  // A sanitizer report from the server fails the test that ran it.
+  const std::string errors = Stderr();
+  for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
+                             "ERROR: LeakSanitizer", "runtime error:"}) {
+    if (errors.find(report) != std::string::npos) ADD_FAILURE() << "halvyn stderr:\n" << errors;
   }
   if (ownWorkDir_) {
     std::error_code ignored;
