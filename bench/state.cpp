@@ -1,7 +1,8 @@
-// Memory and console: the server's resident memory idle and with N clients
-// and a message log of logLines lines; with a console, the time to serve
-// GET /api/window in that state and the delay from a login datagram to the
-// event that carries its log line on a connected event stream.
+// Memory and console: the server's resident memory idle and with N clients,
+// 32 forward routes and a message log of logLines lines; with a console, the
+// time to serve GET /api/window in that state and the delay from a login
+// datagram to the event that carries its log line on a connected event
+// stream.
 #include <httplib.h>
 
 #include <algorithm>
@@ -13,10 +14,13 @@
 #include "bench/measurement.h"
 #include "bench/scenario.h"
 #include "relay/relay_packet.h"
+#include "routes/route_packets.h"
 
 namespace halvyn::bench {
 
 namespace {
+
+constexpr size_t kRoutes = 32;  // every route slot
 
 double Median(std::vector<double> values) {
   if (values.empty()) return 0;
@@ -69,6 +73,50 @@ class EventStream {
   bool stopping_ = false;
 };
 
+// Asks for `count` one-channel routes, each from client 2k to client 2k+1,
+// and completes each granted one with the Rx client's port probe to its slot
+// port. Returns how many were granted.
+size_t OpenRoutes(ClientSet& clients, Ipv4Endpoint server, size_t count) {
+  const uint32_t loopback = NetworkAddress(127, 0, 0, 1);
+  size_t granted = 0;
+  for (size_t k = 0; k < count && 2 * k + 1 < clients.size(); ++k) {
+    const size_t tx = 2 * k, rx = 2 * k + 1;
+    CRouteInfo body;
+    body.set_tx_ip(loopback);
+    body.set_tx_port(clients.port(tx));
+    body.set_tx_chan_count(1);
+    body.set_rx_ip(loopback);
+    body.set_rx_port(clients.port(rx));
+    body.set_rx_chan_count(1);
+    body.set_tx_name(ClientName("s", tx));
+    body.set_rx_name(ClientName("s", rx));
+    RoutePacket request{};
+    WriteRecordForm(request.data(), kRouteRequestLetter, "");
+    body.WriteTo(std::span<uint8_t, CRouteInfo::kSize>(request.data() + kRouteBodyOffset,
+                                                       CRouteInfo::kSize));
+    clients.socket(tx).SendTo(request, server);
+    uint16_t slotPort = 0;
+    const uint64_t deadline = NowNs() + 2'000'000'000;
+    bool answered = false;
+    while (!answered && NowNs() < deadline) {
+      clients.Poll(10, [&](size_t i, std::span<uint8_t> bytes, size_t) {
+        if (i != rx || bytes.size() != kRoutePacketLength || bytes[kRouteCommandOffset] != 'v')
+          return;
+        answered = true;
+        slotPort = CRouteInfo(std::span<const uint8_t, CRouteInfo::kSize>(
+                                  bytes.data() + kRouteBodyOffset, CRouteInfo::kSize))
+                       .tx_port();
+      });
+    }
+    if (slotPort == 0) continue;
+    ++granted;
+    uint8_t probe[kPortProbeMinLength] = {};
+    WriteRecordForm(probe, kPortProbeLetter, ClientName("s", rx));
+    clients.socket(rx).SendTo(probe, {loopback, slotPort});
+  }
+  return granted;
+}
+
 size_t LogLines(const nlohmann::json& window) {
   const std::string log = window.value("messageLog", std::string());
   return size_t(std::count(log.begin(), log.end(), '\n'));
@@ -83,9 +131,12 @@ int RunState(const ScenarioOptions& options) {
       .Add("rss_kib", double(ResidentKib(probe.pid())))
       .Print();
 
-  ClientSet clients(options.clients, 128);
+  ClientSet clients(options.clients, kRoutePacketLength);
   if (!clients.ok()) return CheckFailed("cannot open the client sockets");
   if (!LogInAll(clients, "s", server)) return CheckFailed("a client's login was not confirmed");
+  const size_t routes = OpenRoutes(clients, server, kRoutes);
+  if (options.check && routes != std::min(kRoutes, clients.size() / 2))
+    return CheckFailed("only " + std::to_string(routes) + " routes were granted");
 
   // Each forwarded "p" adds one line to the log; a login added one already.
   const size_t forwards = options.logLines > clients.size() ? options.logLines - clients.size() : 0;
@@ -107,6 +158,7 @@ int RunState(const ScenarioOptions& options) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the window catches up
   ResultLine memory("state", options.label, "loaded");
   memory.Add("clients", double(clients.size()))
+      .Add("routes", double(routes))
       .Add("log_lines_sent", double(clients.size() + forwards))
       .Add("rss_kib", double(ResidentKib(probe.pid())))
       .Add("hwm_kib", double(PeakResidentKib(probe.pid())));
@@ -131,10 +183,16 @@ int RunState(const ScenarioOptions& options) {
   }
   const size_t lines = LogLines(window);
   const size_t listed = window.contains("remoteDevices") ? window["remoteDevices"].size() : 0;
-  memory.Add("log_lines", double(lines)).Add("listed", double(listed)).Print();
-  if (options.check && (listed != clients.size() || lines < options.logLines))
-    return CheckFailed("the console shows " + std::to_string(listed) + " clients and " +
-                       std::to_string(lines) + " log lines");
+  const size_t routeRows = window.contains("forwardRoutes") ? window["forwardRoutes"].size() : 0;
+  memory.Add("log_lines", double(lines))
+      .Add("listed", double(listed))
+      .Add("route_rows", double(routeRows))
+      .Print();
+  if (options.check && (listed != clients.size() || lines < options.logLines ||
+                        routeRows != std::min(kRoutes, clients.size() / 2)))
+    return CheckFailed("the console shows " + std::to_string(listed) + " clients, " +
+                       std::to_string(routeRows) + " routes and " + std::to_string(lines) +
+                       " log lines");
 
   // Login to event: client 1 logs out and in again; the delay is from the
   // login datagram to the event that carries its login line.
