@@ -180,8 +180,7 @@ struct BroadcastFigures {
 
 BroadcastFigures RunBroadcastPhase(BroadcastLoad& load, const ScenarioOptions& options,
                                    const ClientSet& receivers, const ServerProbe& probe,
-                                   const char* name, uint8_t phase, double seconds,
-                                   double rate) {
+                                   const char* name, uint8_t phase, double seconds, double rate) {
   auto receiverDrops = [&] {
     return ReadUdpSockets([&](uint16_t port) { return receivers.OwnsPort(port); }).drops;
   };
@@ -239,7 +238,8 @@ int RunBroadcast(const ScenarioOptions& options) {
   if (!receivers.ok() || !trigger.ok()) return CheckFailed("cannot open the client sockets");
   const Ipv4Endpoint server{NetworkAddress(127, 0, 0, 1), options.port};
   if (options.target == Target::kHalvyn) {
-    if (!LogInAll(receivers, "b", server)) return CheckFailed("a receiver's login was not confirmed");
+    if (!LogInAll(receivers, "b", server))
+      return CheckFailed("a receiver's login was not confirmed");
   } else if (!RegisterAll(receivers, server)) {
     return CheckFailed("a receiver's registration was not answered");
   }

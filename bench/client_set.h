@@ -41,7 +41,8 @@ class ClientSet {
       for (;;) {
         const BatchReceiveResult result = batch_.Receive(*sockets_[index], /*wait=*/false);
         if (result.status != ReceiveResult::Status::kDatagram) break;
-        for (size_t k = 0; k < result.count; ++k) onDatagram(index, batch_.bytes(k), batch_.length(k));
+        for (size_t k = 0; k < result.count; ++k)
+          onDatagram(index, batch_.bytes(k), batch_.length(k));
         total += result.count;
         if (result.count < batch_.capacity()) break;
       }

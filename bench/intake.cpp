@@ -66,7 +66,8 @@ IntakeFigures RunIntakePhase(const ScenarioOptions& options, ClientSet& clients,
       .Add("handled", double(figures.handled))
       .Add("handled_per_s", double(figures.handled) / wallS)
       .Add("handled_per_cpu_s", figures.handledPerCpuS)
-      .Add("cost_ns", figures.handled ? double(stop.cpuNs - start.cpuNs) / double(figures.handled) : 0)
+      .Add("cost_ns",
+           figures.handled ? double(stop.cpuNs - start.cpuNs) / double(figures.handled) : 0)
       .Add("cpu_util", cpuS / wallS)
       .Add("sent", double(sent))
       .Add("server_drops", double(figures.dropped))

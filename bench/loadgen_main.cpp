@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
   }
   if (options.serverPid <= 0 || options.clients == 0 || options.window <= 0 ||
       options.seconds <= 0 || options.seconds > 60) {
-    std::cerr << "halvyn-loadgen: needs --pid, at least one client, a window and 0 < seconds <= 60\n";
+    std::cerr
+        << "halvyn-loadgen: needs --pid, at least one client, a window and 0 < seconds <= 60\n";
     return 2;
   }
   if (scenario == "rr") return RunRequestReply(options);

@@ -45,6 +45,8 @@ ResultLine& ResultLine::Add(std::string_view key, std::string_view value) {
   return *this;
 }
 
-void ResultLine::Print() const { std::cout << text_.str() << std::endl; }
+void ResultLine::Print() const {
+  std::cout << text_.str() << std::endl;
+}
 
 }  // namespace halvyn::bench

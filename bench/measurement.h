@@ -4,11 +4,12 @@
 // (the suite's script collects these lines; `halvyn-loadgen table` reads them).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "bench/bench_clock.h"
 #include "bench/process_stats.h"

@@ -32,8 +32,12 @@ uint64_t StatusKib(pid_t pid, const std::string& key) {
 
 }  // namespace
 
-uint64_t ResidentKib(pid_t pid) { return StatusKib(pid, "VmRSS:"); }
-uint64_t PeakResidentKib(pid_t pid) { return StatusKib(pid, "VmHWM:"); }
+uint64_t ResidentKib(pid_t pid) {
+  return StatusKib(pid, "VmRSS:");
+}
+uint64_t PeakResidentKib(pid_t pid) {
+  return StatusKib(pid, "VmHWM:");
+}
 
 UdpSocketCounters ReadUdpSockets(const std::function<bool(uint16_t port)>& accept) {
   // "sl local_address rem_address st tx_queue:rx_queue tr:when retrnsmt uid

@@ -4,9 +4,10 @@
 // Any thread; every call reads /proc afresh.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
-#include <sys/types.h>
 
 namespace halvyn::bench {
 

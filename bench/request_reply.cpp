@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kMaxBatch = 16;
 constexpr uint64_t kStallNs = 100'000'000;  // a socket silent this long lost its requests
-constexpr int kDrainMs = 300;
+constexpr int kDrainMs = 2000;  // at most: the wait ends when every reply is in
 
 struct PhaseCounts {
   uint64_t sent = 0;

@@ -151,12 +151,15 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
     return r.Median("rr", target, phase, metric);
   };
   t.Row("request/reply: forwards (echoes, STUN answers) per server CPU-s",
-        Format(rr(H, "capacity", "served_per_cpu_s")), Format(rr(C, "capacity", "served_per_cpu_s")),
+        Format(rr(H, "capacity", "served_per_cpu_s")),
+        Format(rr(C, "capacity", "served_per_cpu_s")),
         "echo " + Format(rr("echo", "capacity", "served_per_cpu_s")),
         Format(rr("coturn", "capacity", "served_per_cpu_s")));
   t.Row("request/reply: served per wall second, closed loop (server CPU use)",
-        Format(rr(H, "capacity", "served_per_s")) + " (" + Format(rr(H, "capacity", "cpu_util")) + ")",
-        Format(rr(C, "capacity", "served_per_s")) + " (" + Format(rr(C, "capacity", "cpu_util")) + ")",
+        Format(rr(H, "capacity", "served_per_s")) + " (" + Format(rr(H, "capacity", "cpu_util")) +
+            ")",
+        Format(rr(C, "capacity", "served_per_s")) + " (" + Format(rr(C, "capacity", "cpu_util")) +
+            ")",
         Format(rr("echo", "capacity", "served_per_s")) + " (" +
             Format(rr("echo", "capacity", "cpu_util")) + ")",
         Format(rr("coturn", "capacity", "served_per_s")) + " (" +
@@ -167,14 +170,16 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
   t.Row("request/reply: p50 / p99 latency µs at the moderate rate (" +
             Format(rr(H, "latency", "offered_per_s")) + "/s)",
         pair(H, "latency"), pair(C, "latency"), pair("echo", "latency"), pair("coturn", "latency"));
-  t.GoalRow("request/reply: Halvyn ÷ batched echo, per CPU-s",
-            Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
-            Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
-            AtLeast(0.8));
-  t.GoalRow("request/reply: Halvyn ÷ coturn, per CPU-s",
-            Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
-            Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
-            AtLeast(2.5));
+  t.GoalRow(
+      "request/reply: Halvyn ÷ batched echo, per CPU-s",
+      Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
+      Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
+      AtLeast(0.8));
+  t.GoalRow(
+      "request/reply: Halvyn ÷ coturn, per CPU-s",
+      Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
+      Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
+      AtLeast(2.5));
 
   // Keep-alive intake.
   auto in3 = [&](const std::string& target, const std::string& phase, const std::string& metric,
@@ -211,15 +216,17 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
         Format(bc(H, "capacity", "bytes_per_cpu_s"), "B"),
         Format(bc(C, "capacity", "bytes_per_cpu_s"), "B"),
         "fan-out " + Format(bc("fanout", "capacity", "bytes_per_cpu_s"), "B"));
-  t.Row("list broadcast: lists per wall second (server CPU use)",
-        Format(bc(H, "capacity", "lists_per_s")) + " (" + Format(bc(H, "capacity", "cpu_util")) + ")",
-        Format(bc(C, "capacity", "lists_per_s")) + " (" + Format(bc(C, "capacity", "cpu_util")) + ")",
-        Format(bc("fanout", "capacity", "lists_per_s")) + " (" +
-            Format(bc("fanout", "capacity", "cpu_util")) + ")");
-  t.GoalRow("list broadcast: Halvyn ÷ bare sendmmsg fan-out, per CPU-s",
-            Ratio(bc(H, "capacity", "bytes_per_cpu_s"), bc("fanout", "capacity", "bytes_per_cpu_s")),
-            Ratio(bc(C, "capacity", "bytes_per_cpu_s"), bc("fanout", "capacity", "bytes_per_cpu_s")),
-            AtLeast(0.8));
+  t.Row(
+      "list broadcast: lists per wall second (server CPU use)",
+      Format(bc(H, "capacity", "lists_per_s")) + " (" + Format(bc(H, "capacity", "cpu_util")) + ")",
+      Format(bc(C, "capacity", "lists_per_s")) + " (" + Format(bc(C, "capacity", "cpu_util")) + ")",
+      Format(bc("fanout", "capacity", "lists_per_s")) + " (" +
+          Format(bc("fanout", "capacity", "cpu_util")) + ")");
+  t.GoalRow(
+      "list broadcast: Halvyn ÷ bare sendmmsg fan-out, per CPU-s",
+      Ratio(bc(H, "capacity", "bytes_per_cpu_s"), bc("fanout", "capacity", "bytes_per_cpu_s")),
+      Ratio(bc(C, "capacity", "bytes_per_cpu_s"), bc("fanout", "capacity", "bytes_per_cpu_s")),
+      AtLeast(0.8));
 
   // Overload: served per wall second at twice the capacity, against the capacity.
   struct Load {
@@ -229,9 +236,10 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
     const char* capacity;
     const char* clients;
   };
-  for (const Load& l : {Load{"request/reply", "rr", "served_per_s", "served_per_cpu_s", ""},
-                        Load{"keep-alive intake (545)", "intake", "handled_per_s", "handled_per_cpu_s", "545"},
-                        Load{"list broadcast", "broadcast", "lists_per_s", "lists_per_cpu_s", ""}}) {
+  for (const Load& l :
+       {Load{"request/reply", "rr", "served_per_s", "served_per_cpu_s", ""},
+        Load{"keep-alive intake (545)", "intake", "handled_per_s", "handled_per_cpu_s", "545"},
+        Load{"list broadcast", "broadcast", "lists_per_s", "lists_per_cpu_s", ""}}) {
     auto get = [&](const std::string& target, const char* phase, const char* metric) {
       return r.Median(l.scenario, target, phase, metric, l.clients);
     };
@@ -246,8 +254,8 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
     };
     t.Row(std::string("overload, ") + l.title +
               ": offered → served per s (server CPU use); served per CPU-s",
-          summary(H), summary(C),
-          base + " " + summary(base), l.scenario == std::string("rr") ? summary("coturn") : "");
+          summary(H), summary(C), base + " " + summary(base),
+          l.scenario == std::string("rr") ? summary("coturn") : "");
     auto extra = [&](const std::string& target) {
       std::string text = Format(get(target, "overload", "rss_kib")) + " KiB";
       if (std::string(l.scenario) != "intake")
@@ -277,8 +285,8 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
     if (!kib) return std::nullopt;
     return *kib / 1024;
   };
-  t.GoalRow("resident memory in that state, MiB",
-            mib(st(H, "loaded", "rss_kib")), mib(st(C, "loaded", "rss_kib")), AtMost(16));
+  t.GoalRow("resident memory in that state, MiB", mib(st(H, "loaded", "rss_kib")),
+            mib(st(C, "loaded", "rss_kib")), AtMost(16));
   t.Row("console: GET /api/window in that state, ms (bytes)", "",
         Format(st(C, "console", "get_window_ms")) + " (" +
             Format(st(C, "console", "window_bytes")) + ")");

@@ -3,10 +3,11 @@
 // or 1 when --check found a wrong count or a wrong reply.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 #include "bench/traffic.h"
 

@@ -79,8 +79,8 @@ class WindowMessageQueue {
   bool QueueHeldPosts();
 
   mutable std::mutex mutex_;
-  std::condition_variable windowWake_;   // window thread: new entry or wake
-  std::condition_variable senderWake_;   // senders: their message has run or the window ended
+  std::condition_variable windowWake_;  // window thread: new entry or wake
+  std::condition_variable senderWake_;  // senders: their message has run or the window ended
   std::deque<Entry> entries_;
   bool ended_ = false;
   std::atomic<bool> endedFlag_{false};  // ended_, readable without the lock

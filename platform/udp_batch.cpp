@@ -1,11 +1,11 @@
 #include "platform/udp_batch.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <array>
+#include <cerrno>
 
 namespace halvyn {
 
@@ -120,7 +120,9 @@ std::span<uint8_t> ReceiveBatch::bytes(size_t i) {
   return {storage_.data() + i * datagramSize_, stored};
 }
 
-size_t ReceiveBatch::length(size_t i) const { return headers_->messages[i].msg_len; }
+size_t ReceiveBatch::length(size_t i) const {
+  return headers_->messages[i].msg_len;
+}
 
 bool ReceiveBatch::truncated(size_t i) const {
   return (headers_->messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;

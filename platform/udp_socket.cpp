@@ -1,7 +1,6 @@
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "platform/udp_batch.h"
 
@@ -129,7 +129,8 @@ int UdpSocket::JoinGroup(uint32_t group, uint32_t interfaceAddress) {
   ip_mreq request{};
   request.imr_multiaddr.s_addr = group;
   request.imr_interface.s_addr = interfaceAddress;
-  return ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 ? 0 : errno;
+  return ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 ? 0
+                                                                                         : errno;
 }
 
 int UdpSocket::DropGroup(uint32_t group, uint32_t interfaceAddress) {

@@ -10,7 +10,9 @@ namespace {
 
 const uint32_t kLoopback = NetworkAddress(127, 0, 0, 1);
 
-std::vector<uint8_t> Bytes(size_t size, uint8_t fill) { return std::vector<uint8_t>(size, fill); }
+std::vector<uint8_t> Bytes(size_t size, uint8_t fill) {
+  return std::vector<uint8_t>(size, fill);
+}
 
 TEST(ReceiveBatch, TakesEveryWaitingDatagramInOrderWithSourcesAndCuts) {
   UdpSocket a, b, server;

@@ -19,7 +19,9 @@ using testing::RecordForm;
 
 const uint32_t kLoopback = NetworkAddress(127, 0, 0, 1);
 
-std::string Name(int i) { return "n" + std::to_string(100 + i); }
+std::string Name(int i) {
+  return "n" + std::to_string(100 + i);
+}
 
 struct ReceiveLoopTest : ::testing::Test {
   ReceiveLoopTest() {
@@ -108,7 +110,8 @@ TEST_F(ReceiveLoopTest, PostedAndSentNoticesOfABatchReachTheWindowInOrder) {
   std::thread windowThread([&] { window.Run(); });
   ASSERT_TRUE(client.SendTo(RecordForm('e', NamedRecord("alpha")), relay.LocalEndpoint()));
   for (int i = 0; i < 3; ++i)
-    ASSERT_TRUE(client.SendTo(ConnectRequest(NamedRecord("alpha"), "alpha"), relay.LocalEndpoint()));
+    ASSERT_TRUE(
+        client.SendTo(ConnectRequest(NamedRecord("alpha"), "alpha"), relay.LocalEndpoint()));
   ASSERT_TRUE(client.SendTo(RecordForm('e', NamedRecord("beta")), relay.LocalEndpoint()));
   ASSERT_TRUE(client.SendTo(ConnectRequest(NamedRecord("alpha"), "alpha"), relay.LocalEndpoint()));
   RelayDispatcher dispatcher(table, lock, relay, windowNotices, nullptr, clock);
