@@ -119,9 +119,17 @@ class RequestReplyLoad {
     }
   }
 
+  // Waits for the replies still due: until every request is answered, no
+  // reply came for 100 ms, or kDrainMs passed.
   void DrainReplies(uint8_t phase) {
     const uint64_t end = NowNs() + uint64_t(kDrainMs) * 1000000;
-    while (counts_.received < counts_.sent && NowNs() < end) Receive(5, phase);
+    uint64_t quietSince = NowNs();
+    while (counts_.received < counts_.sent && NowNs() < end &&
+           NowNs() - quietSince < 100'000'000) {
+      const uint64_t before = counts_.received;
+      Receive(5, phase);
+      if (counts_.received != before) quietSince = NowNs();
+    }
   }
 
   const PhaseCounts& counts() const { return counts_; }
