@@ -14,9 +14,8 @@ void BroadcastClientList(const ClientTable& table, const DatagramSender& socket)
   thread_local std::vector<uint8_t> datagram;
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.BuildClientList(datagram, destinations);
-  for (const Ipv4Endpoint& destination : destinations) {
-    socket.SendTo(datagram, destination);  // result ignored: no retries in this protocol
-  }
+  // In table order, many per system call; results ignored: no retries in this protocol.
+  socket.SendToEach(datagram, destinations);
 }
 
 void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
@@ -27,9 +26,7 @@ void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
   std::copy(record.bytes.begin(), record.bytes.end(), packet.begin() + kRecordOffset);
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.Destinations(destinations);
-  for (const Ipv4Endpoint& destination : destinations) {
-    socket.SendTo(packet, destination);  // result ignored, as for every send to a client
-  }
+  socket.SendToEach(packet, destinations);  // result ignored, as for every send to a client
 }
 
 }  // namespace halvyn
