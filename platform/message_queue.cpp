@@ -120,6 +120,9 @@ bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock lock(mutex_);
   for (;;) {
+    // Read before done() is asked, so that a Wake coming between done()'s
+    // "no" and the wait below still ends the wait.
+    const uint64_t seen = wakeCount_;
     lock.unlock();
     if (done()) return true;
     lock.lock();
@@ -132,7 +135,6 @@ bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int 
       RunEntry(entry, lock);
       continue;
     }
-    const uint64_t seen = wakeCount_;
     auto ready = [&] {
       if (wakeCount_ != seen || ended_) return true;
       if (!pump) return false;

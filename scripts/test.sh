@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the normal, the ASan+UBSan and the TSan
 # builds, and runs every test: all kinds in the normal build, the unit and
-# integration tests again under both sanitizers.
+# integration tests again under both sanitizers, and a short run (about 20 s)
+# of every fuzzer in the ASan build.
 # Set HALVYN_TEST_BUILDS="default" (or "default asan") to run fewer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,8 @@ for build in $builds; do
   cmake --build --preset "$build" -j "$jobs"
   if [ "$build" = default ]; then
     labels=""
+  elif [ "$build" = asan ]; then
+    labels="unit|integration|fuzz"
   else
     labels="unit|integration"
   fi

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 
+#include "console/web/command_request.h"
 #include "console/web/console_assets.h"
 #include "console/web/window_json.h"
 
@@ -22,32 +23,6 @@ void ReplyError(httplib::Response& res, int status, std::string_view message) {
 void ReplyJson(httplib::Response& res, const json& body) {
   res.status = 200;
   res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
-}
-
-// The controls part of a command body: only the three typed texts, as strings.
-bool ReadControlInput(const json& body, ControlInput& input, std::string& error) {
-  if (!body.contains("controls")) return true;
-  const json& controls = body["controls"];
-  if (!controls.is_object()) {
-    error = "controls must be an object";
-    return false;
-  }
-  for (const auto& [key, value] : controls.items()) {
-    std::optional<std::string>* target = key == "localAddress" ? &input.localAddress
-                                         : key == "relayPort"  ? &input.relayPort
-                                         : key == "stunServer" ? &input.stunServer
-                                                               : nullptr;
-    if (!target) {
-      error = "unknown control: " + key;
-      return false;
-    }
-    if (!value.is_string()) {
-      error = "control " + key + " must be a string";
-      return false;
-    }
-    *target = value.get<std::string>();
-  }
-  return true;
 }
 
 std::string SseEvent(const json& data) {
@@ -133,39 +108,16 @@ void ConsoleServer::RegisterRoutes() {
       ReplyError(res, 415, "content type must be application/json");
       return;
     }
-    const json body = json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-      ReplyError(res, 400, "body must be a JSON object");
+    auto parsed = ParseCommandRequest(req.body);
+    if (const auto* refusal = std::get_if<CommandRequestError>(&parsed)) {
+      ReplyError(res, 400, refusal->message);
       return;
     }
-    if (!body.contains("command") || !body["command"].is_string()) {
-      ReplyError(res, 400, "command missing");
-      return;
-    }
-    const auto command = ParseConsoleCommand(body["command"].get<std::string>());
-    if (!command) {
-      ReplyError(res, 400, "unknown command");
-      return;
-    }
-    int row = -1;
-    if (body.contains("row")) {
-      if (!body["row"].is_number_integer()) {
-        ReplyError(res, 400, "row must be an integer");
-        return;
-      }
-      const auto value = body["row"].get<int64_t>();
-      row = value < -1 || value > 1'000'000 ? -1 : int(value);
-    }
-    ControlInput input;
-    std::string error;
-    if (!ReadControlInput(body, input, error)) {
-      ReplyError(res, 400, error);
-      return;
-    }
+    const CommandRequest& request = std::get<CommandRequest>(parsed);
     bool ran = false;
     json window;
     const bool delivered = window_.Send([&] {
-      ran = dlg_.RunCommand(*command, input, row);
+      ran = dlg_.RunCommand(request.command, request.controls, request.row);
       window = WindowJson(dlg_.View());
     });
     if (!delivered) {

@@ -69,6 +69,25 @@ TEST(WindowMessageQueue, WaitPumpingSentRunsSentMessagesButNotPostedOnes) {
   EXPECT_FALSE(queue.WaitPumpingSent([] { return false; }, 20));  // times out
 }
 
+// A worker may finish, and Wake, just after the condition was checked and
+// before the wait begins: the wait must still end (without a limit it would
+// otherwise hang for good, as Stop did).
+TEST(WindowMessageQueue, WaitPumpingSentSeesAWakeRightAfterItsCheck) {
+  WindowMessageQueue queue;
+  queue.BindToCurrentThread();
+  bool finished = false;
+  int checks = 0;
+  const auto done = [&] {
+    ++checks;
+    if (finished) return true;
+    finished = true;  // the worker finishes between this answer and the wait
+    queue.Wake();
+    return false;
+  };
+  EXPECT_TRUE(queue.WaitPumpingSent(done, -1));
+  EXPECT_EQ(checks, 2);
+}
+
 TEST(WindowMessageQueue, SendFromTheWindowThreadRunsInline) {
   WindowMessageQueue queue;
   queue.BindToCurrentThread();
