@@ -22,7 +22,9 @@ class ServiceReadiness {
   using Notify = std::function<void(std::string_view assignments)>;
 
   ServiceReadiness(bool waitForConsole, bool waitForRelay, Notify notify)
-      : consoleListening_(!waitForConsole), waitForRelay_(waitForRelay), notify_(std::move(notify)) {}
+      : consoleListening_(!waitForConsole),
+        waitForRelay_(waitForRelay),
+        notify_(std::move(notify)) {}
 
   void ConsoleListening();
   // The relay server's state after a change of the window; port 0 when stopped.

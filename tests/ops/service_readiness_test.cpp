@@ -47,16 +47,17 @@ TEST_F(ServiceReadinessTest, WithoutStartReadyWhenTheConsoleListensAndStatusFoll
   EXPECT_EQ(sent_.back(), "READY=1\nSTATUS=Relay server stopped");
   readiness.RelayState(true, 7002);
   readiness.RelayState(false, 0);
-  EXPECT_EQ(sent_, (std::vector<std::string>{"STATUS=Relay server stopped",
-                                             "READY=1\nSTATUS=Relay server stopped",
-                                             "STATUS=Relay server running on UDP port 7002",
-                                             "STATUS=Relay server stopped"}));
+  EXPECT_EQ(sent_,
+            (std::vector<std::string>{
+                "STATUS=Relay server stopped", "READY=1\nSTATUS=Relay server stopped",
+                "STATUS=Relay server running on UDP port 7002", "STATUS=Relay server stopped"}));
 }
 
 TEST_F(ServiceReadinessTest, WithoutConsoleTheRelayAloneMakesItReady) {
   ServiceReadiness readiness = Make(false, true);
   readiness.RelayState(true, 7002);
-  EXPECT_EQ(sent_, (std::vector<std::string>{"READY=1\nSTATUS=Relay server running on UDP port 7002"}));
+  EXPECT_EQ(sent_,
+            (std::vector<std::string>{"READY=1\nSTATUS=Relay server running on UDP port 7002"}));
 }
 
 TEST_F(ServiceReadinessTest, StoppingIsSentOnceAndEndsEveryLaterStatus) {
@@ -66,9 +67,10 @@ TEST_F(ServiceReadinessTest, StoppingIsSentOnceAndEndsEveryLaterStatus) {
   readiness.Stopping();
   readiness.Stopping();
   readiness.RelayState(false, 0);  // the close stops the relay
-  EXPECT_EQ(sent_, (std::vector<std::string>{"STATUS=Relay server running on UDP port 7002",
-                                             "READY=1\nSTATUS=Relay server running on UDP port 7002",
-                                             "STOPPING=1\nSTATUS=Shutting down"}));
+  EXPECT_EQ(sent_,
+            (std::vector<std::string>{"STATUS=Relay server running on UDP port 7002",
+                                      "READY=1\nSTATUS=Relay server running on UDP port 7002",
+                                      "STOPPING=1\nSTATUS=Shutting down"}));
 }
 
 }  // namespace
