@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "relay/relay_counters.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn {
@@ -15,7 +16,8 @@ void BroadcastClientList(const ClientTable& table, const DatagramSender& socket)
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.BuildClientList(datagram, destinations);
   for (const Ipv4Endpoint& destination : destinations) {
-    socket.SendTo(datagram, destination);  // result ignored: no retries in this protocol
+    // No retries in this protocol: a failed send is only counted.
+    relayCounters.Broadcast(socket.SendTo(datagram, destination), datagram.size());
   }
 }
 
@@ -28,7 +30,8 @@ void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.Destinations(destinations);
   for (const Ipv4Endpoint& destination : destinations) {
-    socket.SendTo(packet, destination);  // result ignored, as for every send to a client
+    // Not retried, as no send to a client is: a failed send is only counted.
+    relayCounters.Broadcast(socket.SendTo(packet, destination), packet.size());
   }
 }
 
