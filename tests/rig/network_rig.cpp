@@ -131,11 +131,13 @@ CommandResult NetworkRig::Exec(const std::string& host, const std::vector<std::s
   return RunCommand(command, timeoutMs);
 }
 
-RigProcess& NetworkRig::Spawn(const std::string& host, const std::vector<std::string>& argv) {
+RigProcess& NetworkRig::Spawn(const std::string& host, const std::vector<std::string>& argv,
+                              const std::string& inputFile) {
   std::vector<std::string> command = {"ip", "netns", "exec", host};
   command.insert(command.end(), argv.begin(), argv.end());
   const std::string output = directory_ + "/process" + std::to_string(processes_.size()) + ".out";
-  processes_.push_back(std::make_unique<RigProcess>(command, output));
+  processes_.push_back(
+      std::make_unique<RigProcess>(command, output, inputFile.empty() ? "/dev/null" : inputFile));
   return *processes_.back();
 }
 

@@ -54,7 +54,9 @@ class NetworkRig {
   CommandResult Exec(const std::string& host, const std::vector<std::string>& argv,
                      int timeoutMs = 15000);
   // Starts a command inside host; the rig ends it at the latest in its destructor.
-  RigProcess& Spawn(const std::string& host, const std::vector<std::string>& argv);
+  // Its stdin reads inputFile (/dev/null when empty).
+  RigProcess& Spawn(const std::string& host, const std::vector<std::string>& argv,
+                    const std::string& inputFile = "");
 
   // A directory for this rig's files; removed with the rig.
   const std::string& directory() const { return directory_; }

@@ -18,13 +18,14 @@ namespace halvyn::rig {
 
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& outputFile) {
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& outputFile,
+            const std::string& inputFile) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputFile.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
@@ -62,9 +63,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv, int timeoutMs) {
   return result;
 }
 
-RigProcess::RigProcess(const std::vector<std::string>& argv, std::string outputFile)
+RigProcess::RigProcess(const std::vector<std::string>& argv, std::string outputFile,
+                       const std::string& inputFile)
     : outputFile_(std::move(outputFile)) {
-  pid_ = Spawn(argv, outputFile_);
+  pid_ = Spawn(argv, outputFile_, inputFile);
 }
 
 RigProcess::~RigProcess() {

@@ -18,11 +18,13 @@ struct CommandResult {
 // a command still running then is killed.
 CommandResult RunCommand(const std::vector<std::string>& argv, int timeoutMs = 15000);
 
-// A started process whose stdout and stderr go to outputFile. The destructor
-// ends it (SIGTERM, then SIGKILL after 2 s) if it still runs.
+// A started process whose stdout and stderr go to outputFile and whose stdin
+// reads inputFile (/dev/null unless given; a FIFO lets a test feed it lines).
+// The destructor ends it (SIGTERM, then SIGKILL after 2 s) if it still runs.
 class RigProcess {
  public:
-  RigProcess(const std::vector<std::string>& argv, std::string outputFile);
+  RigProcess(const std::vector<std::string>& argv, std::string outputFile,
+             const std::string& inputFile = "/dev/null");
   ~RigProcess();
   RigProcess(const RigProcess&) = delete;
   RigProcess& operator=(const RigProcess&) = delete;
