@@ -33,6 +33,11 @@ using rig::RunCommand;
 
 constexpr uint16_t kRelayPort = 7002;
 constexpr uint16_t kFirstSlotPort = 14367;
+// Datagrams to the discard port that tell when the capture runs and when it
+// has seen everything; their lengths are those of no Halvyn datagram.
+constexpr uint16_t kMarkerPort = 9;
+constexpr size_t kStartMarkerLength = 17;
+constexpr size_t kEndMarkerLength = 19;
 
 // The fields read back, in -e order; a frame's values by field name.
 const std::vector<std::string> kFields = {"frame.number",
@@ -173,10 +178,22 @@ std::vector<uint8_t> RoutePacket(uint8_t letter, const CRouteInfo& route) {
 }
 
 TEST_F(DissectorCapture, NamesEveryPacketAndDecodesItsKeyFields) {
-  RigProcess tshark(
-      {"tshark", "-i", "lo", "-f", "udp", "-w", File("capture.pcapng"), "-a", "duration:90"},
-      File("tshark.txt"));
-  ASSERT_TRUE(tshark.WaitForOutput("Capturing on", 20000)) << tshark.Output();
+  // -P -l: a summary line per packet as it is written, so the test knows when
+  // the capture sees its traffic (markers of lengths no other packet has).
+  RigProcess tshark({"tshark", "-i", "lo", "-f", "udp", "-w", File("capture.pcapng"), "-P", "-l",
+                     "-a", "duration:90"},
+                    File("tshark.txt"));
+  UdpSocket marker;
+  ASSERT_EQ(marker.Bind({NetworkAddress(127, 0, 0, 1), 0}), 0);
+  auto mark = [&](size_t length) {
+    const std::string seen = "Len=" + std::to_string(length);
+    for (int i = 0; i < 100; ++i) {  // 20 s at most
+      marker.SendTo(std::vector<uint8_t>(length, 0), {NetworkAddress(127, 0, 0, 1), kMarkerPort});
+      if (tshark.WaitForOutput(seen, 200)) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(mark(kStartMarkerLength)) << tshark.Output();
   RigProcess devsim(
       {HALVYN_DEVSIM, "--interval-ms", "300", "--id", "DEV-7", "--name", "Stage Left", "--mac",
        "02:aa:bb:cc:dd:07", "--fpga-version", "1a05", "--interface", "127.0.0.1", "--quiet"},
@@ -249,6 +266,7 @@ TEST_F(DissectorCapture, NamesEveryPacketAndDecodesItsKeyFields) {
     ASSERT_EQ(halvyn.WaitForExit(std::chrono::seconds(10)), 0);
   }
   devsim.Terminate();
+  ASSERT_TRUE(mark(kEndMarkerLength)) << tshark.Output();
   ASSERT_TRUE(tshark.Signal(SIGINT));
   ASSERT_EQ(tshark.Wait(20000), 0) << tshark.Output();
 
