@@ -15,10 +15,10 @@ void BroadcastClientList(const ClientTable& table, const DatagramSender& socket)
   thread_local std::vector<uint8_t> datagram;
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.BuildClientList(datagram, destinations);
-  for (const Ipv4Endpoint& destination : destinations) {
-    // No retries in this protocol: a failed send is only counted.
-    relayCounters.Broadcast(socket.SendTo(datagram, destination), datagram.size());
-  }
+  // In table order, many per system call; no retries in this protocol: a
+  // failed send is only counted.
+  relayCounters.Broadcast(socket.SendToEach(datagram, destinations), destinations.size(),
+                          datagram.size());
 }
 
 void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
@@ -29,10 +29,9 @@ void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
   std::copy(record.bytes.begin(), record.bytes.end(), packet.begin() + kRecordOffset);
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.Destinations(destinations);
-  for (const Ipv4Endpoint& destination : destinations) {
-    // Not retried, as no send to a client is: a failed send is only counted.
-    relayCounters.Broadcast(socket.SendTo(packet, destination), packet.size());
-  }
+  // Not retried, as no send to a client is: a failed send is only counted.
+  relayCounters.Broadcast(socket.SendToEach(packet, destinations), destinations.size(),
+                          packet.size());
 }
 
 }  // namespace halvyn

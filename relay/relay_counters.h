@@ -37,17 +37,20 @@ struct RelayCounters {
   Counter logins, logouts, timeouts;
 
   void Drop(RelayDrop reason) { dropped[size_t(reason)].Add(); }
-  void Reply(bool sent, size_t bytes) { Sent(replies, replyBytes, sent, bytes); }
-  void Broadcast(bool sent, size_t bytes) { Sent(broadcasts, broadcastBytes, sent, bytes); }
-
- private:
-  void Sent(Counter& datagrams, Counter& byteCount, bool sent, size_t bytes) {
+  // One reply of `bytes`, sent or refused.
+  void Reply(bool sent, size_t bytes) {
     if (!sent) {
       sendFailures.Add();
       return;
     }
-    datagrams.Add();
-    byteCount.Add(bytes);
+    replies.Add();
+    replyBytes.Add(bytes);
+  }
+  // One datagram of `bytes` for `destinations` clients, `sent` of them accepted.
+  void Broadcast(size_t sent, size_t destinations, size_t bytes) {
+    broadcasts.Add(sent);
+    broadcastBytes.Add(sent * bytes);
+    if (destinations > sent) sendFailures.Add(destinations - sent);
   }
 };
 
