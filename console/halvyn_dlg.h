@@ -120,6 +120,8 @@ class CHalvynDlg {
   const std::string& publicAddressText() const { return publicAddressText_; }
   RelayServer& relayServer() { return *relayServer_; }
   const RouteState& routeState() const { return routeState_; }
+  // Any thread (the table has its own lock).
+  const ClientTable& clientTable() const { return clientTable_; }
   const UdpSocket& deviceSocket() const { return deviceSocket_; }
   RelayNotices& relayNotices();
 

@@ -1,6 +1,7 @@
 #include "devicelink/device_map.h"
 
 #include "devicelink/device_announcement.h"
+#include "devicelink/devicelink_counters.h"
 #include "platform/ipv4.h"
 
 namespace halvyn {
@@ -15,9 +16,16 @@ const CLocalDevice* DeviceMap::Add(CLocalDevice device) {
 
 const CLocalDevice* DeviceMap::AddAnnouncement(const uint8_t* bytes, size_t size,
                                                uint32_t sourceAddress) {
-  if (Find(sourceAddress) != nullptr) return nullptr;
+  if (Find(sourceAddress) != nullptr) {
+    deviceLinkCounters.announcementsKnown.Add();
+    return nullptr;
+  }
   std::optional<CLocalDevice> device = ParseDeviceAnnouncement(bytes, size, sourceAddress);
-  if (!device) return nullptr;
+  if (!device) {
+    deviceLinkCounters.announcementsIgnored.Add();
+    return nullptr;
+  }
+  deviceLinkCounters.announcementsAccepted.Add();
   return Add(std::move(*device));
 }
 

@@ -4,6 +4,7 @@
 
 #include "devicelink/device_link_constants.h"
 #include "devicelink/device_setup_packet.h"
+#include "devicelink/devicelink_counters.h"
 
 namespace halvyn {
 
@@ -13,7 +14,8 @@ void PerformDeviceSelectionWrites(const DatagramSender& deviceSocket, DeviceRegi
                                   const std::function<void()>& afterSetup) {
   const DeviceSetupPacket setup = BuildDeviceSetupPacket(target.localMac, target.localAddress);
   // The device acknowledges nothing; a lost set-up datagram is not reported.
-  deviceSocket.SendTo(setup, {target.deviceAddress, kDeviceRegisterPort});
+  if (deviceSocket.SendTo(setup, {target.deviceAddress, kDeviceRegisterPort}))
+    deviceLinkCounters.setupDatagrams.Add();
   sleep(kSetupPauseMs);
   if (afterSetup) afterSetup();
   static constexpr std::array<uint8_t, kClearingWriteSize> kZeros{};

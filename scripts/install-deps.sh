@@ -4,10 +4,11 @@
 set -euo pipefail
 
 kind=${1:-build}
-packages=(cmake ninja-build g++ pkg-config libcpp-httplib-dev nlohmann-json3-dev)
+packages=(cmake ninja-build g++ pkg-config libcpp-httplib-dev nlohmann-json3-dev libsystemd-dev)
 if [ "$kind" = test ]; then
   packages+=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev iproute2
-             chromium nodejs npm coturn)
+             chromium nodejs npm coturn
+             dpkg-dev file lintian systemd man-db tshark)
 fi
 
 missing=()
