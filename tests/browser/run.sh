@@ -62,4 +62,4 @@ ip route add 224.0.0.0/4 dev lo
 
 cd "$here"
 if [ $# -eq 0 ]; then set -- *.test.mjs; fi
-exec node --test --test-concurrency=1 --test-timeout=300000 --test-reporter=spec "$@"
+exec node --test --test-concurrency=1 --test-timeout=300000 "$@"
