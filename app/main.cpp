@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/service_readiness.h"
 #include "console/halvyn_dlg.h"
 #include "console/web/console_access.h"
 #include "console/web/console_server.h"
 #include "platform/message_queue.h"
+#include "platform/service_notifier.h"
 #include "platform/signal_watcher.h"
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
   ClientTable clientTable;  // lives from start to exit, across every Stop
   WindowMessageQueue window;
   MonotonicTickClock clock;
-  CHalvynDlg dlg(clientTable, window, clock, {.relayTiming = {}, .logOut = &std::cout, .errorOut = &std::cerr});
+  CHalvynDlg dlg(clientTable, window, clock, {.relayTiming = {}, .startNetwork = true, .logOut = &std::cout, .errorOut = &std::cerr});
 
   std::unique_ptr<ConsoleServer> console;
   if (line->console) {
@@ -67,24 +69,40 @@ int main(int argc, char** argv) {
       std::cerr << "halvyn: " << error << " (is another halvyn running?)\n";
       return 1;
     }
-    dlg.SetChangeListener([&console] { console->WindowChanged(); });
   }
+  // Tells systemd when the service is up (nothing outside systemd).
+  ServiceReadiness readiness(/*waitForConsole=*/console != nullptr, /*waitForRelay=*/line->start,
+                             NotifyServiceManager);
+  auto reportRelayState = [&] {
+    readiness.RelayState(dlg.relayServer().running(), dlg.relayServer().boundPort());
+  };
+  dlg.SetChangeListener([&] {
+    if (console) console->WindowChanged();
+    reportRelayState();
+  });
 
   // Before any other thread starts, so SIGINT and SIGTERM reach only this watcher.
-  SignalWatcher signals([&](int) { window.Post([&] { dlg.OnClose(); }); });
+  SignalWatcher signals([&](int) {
+    readiness.Stopping();
+    window.Post([&] { dlg.OnClose(); });
+  });
 
   std::thread windowThread([&] {
     window.BindToCurrentThread();
     dlg.OnInitDialog();
     if (line->start) dlg.OnStartStop();
+    reportRelayState();
     window.Run();
   });
   if (console) {
     console->Start();
     std::cout << "Console: http://" << line->consoleAddress << ":" << line->consolePort << "/"
               << std::endl;
+    window.Post([&] { readiness.ConsoleListening(); });
   }
   windowThread.join();
+  readiness.Stopping();
+  dlg.SetChangeListener(nullptr);  // the listener's captures end before dlg does
   if (console) console->Stop();
   return 0;
 }

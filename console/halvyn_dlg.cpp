@@ -7,7 +7,6 @@
 #include "console/log_lines.h"
 #include "console/window_relay_notices.h"
 #include "platform/ipv4.h"
-#include "publicaddress/public_address_file.h"
 
 namespace halvyn {
 
@@ -35,14 +34,40 @@ std::optional<uint32_t> ParseUnsignedDecimal(std::string_view text) {
 
 CHalvynDlg::CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window,
                        const TickClock& clock, Options options)
-    : clientTable_(clientTable),
-      window_(window),
-      options_(options),
-      notices_(std::make_unique<WindowRelayNotices>(*this, window)),
-      relayServer_(std::make_unique<RelayServer>(clientTable, *notices_, nullptr, clock, window,
-                                                 options.relayTiming)) {}
+    : clientTable_(clientTable), window_(window), options_(options) {
+  portLearningListeners_ = std::make_unique<PortLearningListeners>(
+      // A listener's probe: handled on the window thread before the listener goes on.
+      [this](uint16_t slotPort, uint16_t learntPort) {
+        window_.Send([&] { OnRoutePortLearned(slotPort, learntPort); });
+      },
+      [this](std::string_view text) {
+        window_.Post([this, message = std::string(text)] { ShowMessageBox(message); });
+      });
+  routeRequestHandler_ = std::make_unique<RouteRequestHandler>(
+      routeState_, routeProgrammer_, *portLearningListeners_,
+      [this](std::string_view name) { return LookUpClient(name); },
+      [this](RouteSlot slot) { window_.Post([this, slot] { OnRouteReleased(slot); }); });
+  notices_ = std::make_unique<WindowRelayNotices>(*this, window);
+  relayServer_ = std::make_unique<RelayServer>(clientTable, *notices_, routeRequestHandler_.get(),
+                                               clock, window, options.relayTiming);
+}
 
-CHalvynDlg::~CHalvynDlg() = default;
+CHalvynDlg::~CHalvynDlg() {
+  // Workers blocked handing a notice to the window return once it has ended.
+  window_.End();
+  relayServer_->Stop();
+  portLearningListeners_->CloseAll();
+  if (deviceSocketNotifier_) deviceSocketNotifier_->Stop();
+  discoveryListener_.reset();
+  stoppingDiscoveryListener_.reset();
+}
+
+std::optional<Ipv4Endpoint> CHalvynDlg::LookUpClient(std::string_view name) const {
+  // The table's own lock is never held while anyone waits for the window, so
+  // any thread may look up, the window thread included.
+  if (auto record = clientTable_.Find(name)) return Ipv4Endpoint{record->ip(), record->port()};
+  return std::nullopt;
+}
 
 RelayNotices& CHalvynDlg::relayNotices() { return *notices_; }
 
@@ -58,8 +83,11 @@ void CHalvynDlg::OnInitDialog() {
   UpdateData(false);
   LoadPublicAddressFile();
   controls_.stunServer = stunServers_.front();
-  UpdateData(false);
-  MarkChanged();
+  if (options_.startNetwork) {
+    InitLocalNetwork();  // its failures show their own messages; the window stays up
+  } else {
+    UpdateData(false);
+  }
 }
 
 bool CHalvynDlg::UpdateData(bool fromControls) {
@@ -84,7 +112,7 @@ bool CHalvynDlg::UpdateData(bool fromControls) {
   return true;
 }
 
-bool CHalvynDlg::RunCommand(ConsoleCommand command, const ControlInput& input, int /*row*/) {
+bool CHalvynDlg::RunCommand(ConsoleCommand command, const ControlInput& input, int row) {
   AssertOnWindowThread();
   if (ended_) return false;
   if (input.localAddress) controls_.localAddress = *input.localAddress;
@@ -112,17 +140,13 @@ bool CHalvynDlg::RunCommand(ConsoleCommand command, const ControlInput& input, i
     case ConsoleCommand::kAbout:
       return true;  // the About box holds no state: the console draws it
     case ConsoleCommand::kGetPublicIp:
+      OnGetPublicIp();
+      return true;
     case ConsoleCommand::kSelectDevice:
-      return false;
+      SelectDevice(row);
+      return true;
   }
   return false;
-}
-
-void CHalvynDlg::LoadPublicAddressFile() {
-  if (auto contents = halvyn::LoadPublicAddressFile(kPublicAddressFileName)) {
-    publicAddressText_ = std::move(contents->publicAddressText);
-    relayPort_ = contents->relayPort;
-  }
 }
 
 void CHalvynDlg::OnStartStop() {
@@ -151,7 +175,11 @@ void CHalvynDlg::OnExit() {
   EndWindow();
 }
 
-void CHalvynDlg::OnClose() { OnExit(); }
+void CHalvynDlg::OnClose() {
+  StopDeviceDiscovery();
+  routeState_.ClearRouteMap();
+  OnExit();
+}
 
 void CHalvynDlg::EndWindow() {
   ended_ = true;
@@ -162,6 +190,7 @@ void CHalvynDlg::EndWindow() {
 void CHalvynDlg::OnClearClients() {
   remoteDevices_.Clear();
   clientTable_.Clear();
+  routeState_.ClearRouteMap();
   UpdateData(false);
 }
 
@@ -221,8 +250,8 @@ WindowView CHalvynDlg::View(bool withLog) const {
   if (withLog) view.messageLog = messageLog_.text();
   view.logEpoch = messageLog_.epoch();
   view.logEnd = messageLog_.end();
-  view.lanDevices = lanDeviceRows_;
-  view.forwardRoutes = forwardRouteRows_;
+  for (const DeviceListRow& row : lanDeviceRows_) view.lanDevices.push_back(row.columns);
+  view.forwardRoutes = forwardRoutes_.rows();
   view.stunServers = stunServers_;
   view.messageBoxes.assign(messageBoxes_.begin(), messageBoxes_.end());
   return view;

@@ -19,10 +19,22 @@
 #include "console/message_log.h"
 #include "console/remote_device_list.h"
 #include "console/window_view.h"
+#include "devicelink/device_discovery_listener.h"
+#include "devicelink/device_map.h"
+#include "devicelink/device_socket_writer.h"
+#include "platform/mac_address.h"
 #include "platform/message_queue.h"
+#include "platform/socket_readable_notifier.h"
 #include "platform/tick_count.h"
+#include "platform/udp_socket.h"
+#include "publicaddress/stun_client.h"
 #include "relay/client_table.h"
 #include "relay/relay_server.h"
+#include "routes/forward_route_rows.h"
+#include "routes/port_learning_listeners.h"
+#include "routes/route_programmer.h"
+#include "routes/route_request_handler.h"
+#include "routes/route_state.h"
 
 namespace halvyn {
 
@@ -37,12 +49,19 @@ class CHalvynDlg {
 
   struct Options {
     RelayTiming relayTiming;
+    // Network start-up (adapters, discovery, the device socket on 19002);
+    // tests of the window alone turn it off.
+    bool startNetwork = true;
     std::ostream* logOut = nullptr;    // every log line is echoed here (stdout in halvyn)
     std::ostream* errorOut = nullptr;  // message boxes are echoed here (stderr in halvyn)
   };
 
   CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window, const TickClock& clock,
              Options options);
+  // Ends the window if it has not ended, then closes and joins every worker
+  // it owns (port-learning listeners, the device socket's notifier, the
+  // discovery listener, a running relay server). Not on the window thread
+  // while it serves messages.
   ~CHalvynDlg();
   CHalvynDlg(const CHalvynDlg&) = delete;
   CHalvynDlg& operator=(const CHalvynDlg&) = delete;
@@ -63,6 +82,21 @@ class CHalvynDlg {
   void OnClearClients();
   void OnClearMessages();
   void OnDismissMessage();
+  void OnGetPublicIp();
+  // A double-click on row `row` of the LAN device list (negative: not on a row).
+  void SelectDevice(int row);
+
+  // Network start-up, the last step of the dialog initialisation: adapters,
+  // gateway MAC, discovery, the device socket. False when the device socket
+  // could not be bound or registered for readable notices.
+  bool InitLocalNetwork();
+
+  // Notices from the device link, the STUN socket and the route subsystem.
+  void OnDeviceAnnounce(Ipv4Endpoint source, std::span<const uint8_t> datagram);
+  void RefreshDeviceList();
+  void OnStunReadable();
+  void OnRoutePortLearned(uint16_t slotPort, uint16_t learntPort);
+  void OnRouteReleased(RouteSlot slot);
 
   // Console notices from the relay server.
   void OnClientLogin(const ClientRecord* record);
@@ -85,6 +119,10 @@ class CHalvynDlg {
   uint32_t localAddress() const { return localAddress_; }
   const std::string& publicAddressText() const { return publicAddressText_; }
   RelayServer& relayServer() { return *relayServer_; }
+  const RouteState& routeState() const { return routeState_; }
+  // Any thread (the table has its own lock).
+  const ClientTable& clientTable() const { return clientTable_; }
+  const UdpSocket& deviceSocket() const { return deviceSocket_; }
   RelayNotices& relayNotices();
 
   // Called on the window thread after every change of what View shows.
@@ -95,6 +133,9 @@ class CHalvynDlg {
   // address and the relay port.
   void LoadPublicAddressFile();
   void StopRelayServer();
+  void StopDeviceDiscovery();
+  void SavePublicAddressFile();
+  std::optional<Ipv4Endpoint> LookUpClient(std::string_view name) const;
   void EndWindow();
   void MarkChanged();
   void AssertOnWindowThread() const;
@@ -102,8 +143,6 @@ class CHalvynDlg {
   ClientTable& clientTable_;
   WindowMessageQueue& window_;
   Options options_;
-  std::unique_ptr<WindowRelayNotices> notices_;
-  std::unique_ptr<RelayServer> relayServer_;
   std::function<void()> onChanged_;
 
   // Bound values (the data exchange moves them to and from the controls).
@@ -112,12 +151,38 @@ class CHalvynDlg {
   MessageLog messageLog_;
   std::string publicAddressText_;
 
+  // The device link. deviceSocket sends every device datagram and the STUN
+  // requests; it is opened with the window and bound to 19002 at start-up.
+  std::string gatewayText_;
+  MacAddress localMac_{};
+  MacAddress gatewayMac_{};
+  MacAddress selectedDeviceMac_{};
+  uint32_t selectedDeviceAddress_ = 0;  // network order
+  UdpSocket deviceSocket_;
+  DeviceSocketWriter deviceWriter_{deviceSocket_};
+  DeviceMap deviceMap_;
+  std::vector<DeviceListRow> lanDeviceRows_;
+  std::unique_ptr<SocketReadableNotifier> deviceSocketNotifier_;
+  std::unique_ptr<DeviceDiscoveryListener> discoveryListener_;
+  // A listener whose stop timed out at close: joined by the destructor.
+  std::unique_ptr<DeviceDiscoveryListener> stoppingDiscoveryListener_;
+  StunClient stunClient_;
+
+  // Forward routes. The route state has its own lock: the relay receive
+  // thread allocates, this thread releases and resets.
+  RouteState routeState_;
+  RouteProgrammer routeProgrammer_{deviceWriter_};
+  std::unique_ptr<PortLearningListeners> portLearningListeners_;
+  std::unique_ptr<RouteRequestHandler> routeRequestHandler_;
+  ForwardRouteRows forwardRoutes_;
+
+  std::unique_ptr<WindowRelayNotices> notices_;
+  std::unique_ptr<RelayServer> relayServer_;
+
   // Controls.
   std::string startStopCaption_{kStartCaption};
   ControlTexts controls_;
   RemoteDeviceList remoteDevices_;
-  std::vector<ListRow> lanDeviceRows_;
-  std::vector<ListRow> forwardRouteRows_;
   std::vector<std::string> stunServers_;
   std::deque<std::string> messageBoxes_;
   bool ended_ = false;

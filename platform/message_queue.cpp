@@ -1,8 +1,24 @@
 #include "platform/message_queue.h"
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 namespace halvyn {
+
+namespace {
+
+// The calling thread's hold on one queue's wakes: its posts wait here, in
+// order, and enter the queue together (under one lock, with one wake) when the
+// hold ends or before the thread's next Send.
+struct WakeHold {
+  const WindowMessageQueue* queue = nullptr;
+  int depth = 0;
+  std::vector<WindowMessageQueue::Message> posts;
+};
+thread_local WakeHold heldWakes;
+
+}  // namespace
 
 bool WindowMessageQueue::Send(Message message) {
   if (IsWindowThread()) {
@@ -12,6 +28,7 @@ bool WindowMessageQueue::Send(Message message) {
   }
   SentMessage sent{std::move(message)};
   std::unique_lock lock(mutex_);
+  if (heldWakes.queue == this) QueueHeldPosts();  // the wake below covers them
   if (ended_) return false;
   entries_.push_back(Entry{nullptr, &sent});
   windowWake_.notify_all();
@@ -20,11 +37,48 @@ bool WindowMessageQueue::Send(Message message) {
 }
 
 bool WindowMessageQueue::Post(Message message) {
-  std::lock_guard lock(mutex_);
-  if (ended_) return false;
-  entries_.push_back(Entry{std::move(message), nullptr});
+  if (heldWakes.queue == this) {
+    if (endedFlag_.load(std::memory_order_acquire)) return false;
+    heldWakes.posts.push_back(std::move(message));
+    return true;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (ended_) return false;
+    entries_.push_back(Entry{std::move(message), nullptr});
+  }
+  // Woken after the unlock, so the window thread does not wake only to wait
+  // for the lock (on a shared core it would preempt the poster first).
   windowWake_.notify_all();
   return true;
+}
+
+bool WindowMessageQueue::QueueHeldPosts() {
+  if (heldWakes.posts.empty()) return false;
+  const bool queued = !ended_;
+  if (queued) {
+    for (Message& message : heldWakes.posts) entries_.push_back(Entry{std::move(message), nullptr});
+  }
+  heldWakes.posts.clear();
+  return queued;
+}
+
+void WindowMessageQueue::HoldWakes() {
+  if (heldWakes.depth > 0 && heldWakes.queue != this) return;  // one queue at a time
+  heldWakes.queue = this;
+  ++heldWakes.depth;
+}
+
+void WindowMessageQueue::ReleaseWakes() {
+  if (heldWakes.queue != this || heldWakes.depth == 0) return;
+  if (--heldWakes.depth > 0) return;
+  bool queued;
+  {
+    std::lock_guard lock(mutex_);
+    queued = QueueHeldPosts();
+  }
+  heldWakes.queue = nullptr;
+  if (queued) windowWake_.notify_all();
 }
 
 void WindowMessageQueue::BindToCurrentThread() {
@@ -110,6 +164,7 @@ void WindowMessageQueue::Wake() {
 void WindowMessageQueue::End() {
   std::lock_guard lock(mutex_);
   ended_ = true;
+  endedFlag_.store(true, std::memory_order_release);
   entries_.clear();
   windowWake_.notify_all();
   senderWake_.notify_all();

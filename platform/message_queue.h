@@ -7,8 +7,15 @@
 //
 // Run, WaitPumpingSent and End are for the window thread; Send and Post for
 // any thread (a Send from the window thread runs the message inline).
+//
+// A worker that posts many notices in a burst may hold its wakes (HeldWakes):
+// its posts keep their order, but they enter the queue together, under one
+// lock and with one wake of the window thread, when the hold ends (or before
+// the worker's next Send, so the order with its sent messages is kept too).
+// A busy worker and the window then do not trade the processor per notice.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -41,6 +48,12 @@ class WindowMessageQueue {
   // Makes a WaitPumpingSent re-check its condition.
   void Wake();
 
+  // While the calling thread holds wakes, its Posts wait on that thread and
+  // enter the queue at ReleaseWakes, or at its next Send, with one wake.
+  // Holds nest (the outermost release queues); use HeldWakes to pair them.
+  void HoldWakes();
+  void ReleaseWakes();
+
   // Ends the window: queued messages are dropped, waiting senders released.
   void End();
   bool ended() const;
@@ -61,14 +74,35 @@ class WindowMessageQueue {
   };
 
   void RunEntry(Entry& entry, std::unique_lock<std::mutex>& lock);
+  // With mutex_ held: moves the calling thread's held posts into the queue
+  // (drops them once ended). True when some were queued; the caller wakes.
+  bool QueueHeldPosts();
 
   mutable std::mutex mutex_;
-  std::condition_variable windowWake_;   // window thread: new entry or wake
-  std::condition_variable senderWake_;   // senders: their message has run or the window ended
+  std::condition_variable windowWake_;  // window thread: new entry or wake
+  std::condition_variable senderWake_;  // senders: their message has run or the window ended
   std::deque<Entry> entries_;
   bool ended_ = false;
+  std::atomic<bool> endedFlag_{false};  // ended_, readable without the lock
   uint64_t wakeCount_ = 0;
   std::thread::id windowThread_;
+};
+
+// Holds the calling thread's wakes on a queue for its own lifetime (nothing
+// when the queue is null).
+class HeldWakes {
+ public:
+  explicit HeldWakes(WindowMessageQueue* queue) : queue_(queue) {
+    if (queue_) queue_->HoldWakes();
+  }
+  ~HeldWakes() {
+    if (queue_) queue_->ReleaseWakes();
+  }
+  HeldWakes(const HeldWakes&) = delete;
+  HeldWakes& operator=(const HeldWakes&) = delete;
+
+ private:
+  WindowMessageQueue* queue_;
 };
 
 }  // namespace halvyn

@@ -1,11 +1,16 @@
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "platform/udp_batch.h"
 
 namespace halvyn {
 
@@ -56,6 +61,18 @@ bool UdpSocket::SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint destinati
   return sent == ssize_t(datagram.size());
 }
 
+size_t UdpSocket::SendToEach(std::span<const uint8_t> datagram,
+                             std::span<const Ipv4Endpoint> destinations) const {
+  std::array<OutgoingDatagram, kSendBatchSize> batch;
+  size_t sent = 0;
+  for (size_t next = 0; next < destinations.size(); next += kSendBatchSize) {
+    const size_t n = std::min(kSendBatchSize, destinations.size() - next);
+    for (size_t i = 0; i < n; ++i) batch[i] = {datagram, destinations[next + i]};
+    sent += SendEach(*this, std::span(batch).first(n));
+  }
+  return sent;
+}
+
 ReceiveResult UdpSocket::ReceiveWithFlags(std::span<uint8_t> buffer, int flags) const {
   ReceiveResult result;
   if (fd_ < 0 || closed()) {
@@ -97,6 +114,11 @@ bool UdpSocket::WaitReadable(int timeoutMs) const {
   return ready > 0 || closed();
 }
 
+int UdpSocket::SetReceiveBufferSize(int bytes) {
+  if (fd_ < 0) return openError_;
+  return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : errno;
+}
+
 int UdpSocket::SetMulticastTtl(int ttl) {
   if (fd_ < 0) return openError_;
   return ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == 0 ? 0 : errno;
@@ -107,7 +129,8 @@ int UdpSocket::JoinGroup(uint32_t group, uint32_t interfaceAddress) {
   ip_mreq request{};
   request.imr_multiaddr.s_addr = group;
   request.imr_interface.s_addr = interfaceAddress;
-  return ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 ? 0 : errno;
+  return ::setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 ? 0
+                                                                                         : errno;
 }
 
 int UdpSocket::DropGroup(uint32_t group, uint32_t interfaceAddress) {

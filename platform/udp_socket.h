@@ -43,6 +43,10 @@ class UdpSocket final : public DatagramSender {
 
   // Sends one whole datagram. Returns false when the kernel refused it.
   bool SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint destination) const override;
+  // The same datagram to each destination in order, many per system call
+  // (see SendEach in udp_batch.h). Returns how many were sent.
+  size_t SendToEach(std::span<const uint8_t> datagram,
+                    std::span<const Ipv4Endpoint> destinations) const override;
 
   // Blocks until a datagram arrives, the socket is closed, or an error occurs.
   ReceiveResult Receive(std::span<uint8_t> buffer) const;
@@ -52,6 +56,10 @@ class UdpSocket final : public DatagramSender {
   // Waits until a datagram can be read, the socket is closed, or the timeout
   // passes (-1 waits without limit). True when Receive would not block.
   bool WaitReadable(int timeoutMs) const;
+
+  // The kernel's receive buffer (SO_RCVBUF; the kernel doubles the value and
+  // caps it). Returns 0 or the errno.
+  int SetReceiveBufferSize(int bytes);
 
   int SetMulticastTtl(int ttl);
   int JoinGroup(uint32_t group, uint32_t interfaceAddress);

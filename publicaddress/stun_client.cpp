@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/resolver.h"
+#include "publicaddress/stun_counters.h"
 
 namespace halvyn {
 
@@ -29,8 +30,9 @@ StunSendOutcome StunClient::SendBindingRequests(const DatagramSender& sender,
   const std::optional<std::vector<uint32_t>> addresses = resolver_(serverText);
   if (!addresses) return StunSendOutcome::kUnresolved;
   for (uint32_t address : *addresses) {
-    // Send results are ignored on purpose: an unanswered request is simply forgotten.
-    (void)sender.SendTo(request, Ipv4Endpoint{address, kStunServerPort});
+    // Send results are only counted: an unanswered request is simply forgotten.
+    if (sender.SendTo(request, Ipv4Endpoint{address, kStunServerPort}))
+      stunCounters.requestsSent.Add();
   }
   return StunSendOutcome::kSent;
 }
@@ -38,10 +40,11 @@ StunSendOutcome StunClient::SendBindingRequests(const DatagramSender& sender,
 std::optional<Ipv4Endpoint> StunClient::ReadAnswer(const UdpSocket& socket) {
   std::array<uint8_t, kStunReceiveBufferSize> buffer{};
   const ReceiveResult received = socket.ReceiveNow(buffer);
-  if (received.status != ReceiveResult::Status::kDatagram || received.truncated) {
-    return std::nullopt;
-  }
-  return ParseStunResponse(buffer.data(), received.size);
+  if (received.status != ReceiveResult::Status::kDatagram) return std::nullopt;
+  std::optional<Ipv4Endpoint> answer;
+  if (!received.truncated) answer = ParseStunResponse(buffer.data(), received.size);
+  (answer ? stunCounters.answersAccepted : stunCounters.answersRejected).Add();
+  return answer;
 }
 
 }  // namespace halvyn

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "relay/relay_counters.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn {
@@ -14,9 +15,10 @@ void BroadcastClientList(const ClientTable& table, const DatagramSender& socket)
   thread_local std::vector<uint8_t> datagram;
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.BuildClientList(datagram, destinations);
-  for (const Ipv4Endpoint& destination : destinations) {
-    socket.SendTo(datagram, destination);  // result ignored: no retries in this protocol
-  }
+  // In table order, many per system call; no retries in this protocol: a
+  // failed send is only counted.
+  relayCounters.Broadcast(socket.SendToEach(datagram, destinations), destinations.size(),
+                          datagram.size());
 }
 
 void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
@@ -27,9 +29,9 @@ void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
   std::copy(record.bytes.begin(), record.bytes.end(), packet.begin() + kRecordOffset);
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.Destinations(destinations);
-  for (const Ipv4Endpoint& destination : destinations) {
-    socket.SendTo(packet, destination);  // result ignored, as for every send to a client
-  }
+  // Not retried, as no send to a client is: a failed send is only counted.
+  relayCounters.Broadcast(socket.SendToEach(packet, destinations), destinations.size(),
+                          packet.size());
 }
 
 }  // namespace halvyn

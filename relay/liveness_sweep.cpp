@@ -1,5 +1,7 @@
 #include "relay/liveness_sweep.h"
 
+#include "relay/relay_counters.h"
+
 namespace halvyn {
 
 int SweepSilentClients(ClientTable& table, Mutex& clientTableLock, RelayNotices& notices,
@@ -13,6 +15,7 @@ int SweepSilentClients(ClientTable& table, Mutex& clientTableLock, RelayNotices&
       removed = table.RemoveIfSilent(i, now, limitMs);
     }
     if (removed) {
+      relayCounters.timeouts.Add();
       notices.PostClientTimeout(*removed);  // the next record moved into index i
       ++dropped;
     } else {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "relay/broadcasts.h"
+#include "relay/relay_counters.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn {
@@ -29,8 +30,13 @@ RelayDispatcher::RelayDispatcher(ClientTable& table, Mutex& clientTableLock,
       clock_(clock) {}
 
 void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
-  if (!IsAccepted(datagram)) return;
+  if (!IsAccepted(datagram)) {
+    relayCounters.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort
+                                                      : RelayDrop::kBadMagic);
+    return;
+  }
   datagram[kNameTerminatorOffset] = 0;
+  relayCounters.received[datagram[kCommandOffset]].Add();
   switch (datagram[kCommandOffset]) {
     case kLogin:
       Login(datagram, source);
@@ -48,14 +54,18 @@ void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
       Connect(datagram);
       break;
     case kRouteRequest:
-      if (routes_ && datagram.size() >= kRouteFormSize)
+      if (datagram.size() < kRouteFormSize) {
+        relayCounters.Drop(RelayDrop::kShortRouteRequest);
+      } else if (routes_) {
         routes_->HandleRouteRequest(datagram, source, socket_);
+      }
       break;
     case kRouteRelease:
       if (routes_) routes_->HandleRouteRelease(datagram, source, socket_);
       break;
     default:
-      break;  // letters the server does not handle get no answer
+      relayCounters.Drop(RelayDrop::kUnhandledLetter);  // no answer
+      break;
   }
 }
 
@@ -71,8 +81,9 @@ void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
     added = table_.Add(record);
   }
   if (added) {
+    relayCounters.logins.Add();
     packet[kCommandOffset] = kLoginAccepted;
-    socket_.SendTo(packet.first(kRecordFormSize), source);  // result ignored
+    relayCounters.Reply(socket_.SendTo(packet.first(kRecordFormSize), source), kRecordFormSize);
     notices_.SendClientLogin(record);
   }
   BroadcastClientList(table_, socket_);
@@ -85,7 +96,11 @@ void RelayDispatcher::Logout(std::span<uint8_t> packet) {
     MutexLock lock(clientTableLock_);
     removed = table_.Remove(record.name());
   }
-  if (!removed) return;
+  if (!removed) {
+    relayCounters.Drop(RelayDrop::kUnknownName);
+    return;
+  }
+  relayCounters.logouts.Add();
   BroadcastClientList(table_, socket_);
   notices_.SendClientLogout(record);
 }
@@ -101,7 +116,10 @@ void RelayDispatcher::Info(std::span<uint8_t> packet) {
       updated = stored;
     });
   }
-  if (!updated) return;
+  if (!updated) {
+    relayCounters.Drop(RelayDrop::kUnknownName);
+    return;
+  }
   BroadcastClientInfo(table_, socket_, *updated);
   notices_.SendClientInfo(*updated);
 }
@@ -121,6 +139,7 @@ void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) 
       stored = record;
     }
   });
+  if (!found) relayCounters.Drop(RelayDrop::kUnknownName);
   // Told while the lock is still held, as the keep-alive is one step for the sweeper.
   if (found && p2pChanged) notices_.SendClientInfo(stored);
 }
@@ -128,19 +147,30 @@ void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) 
 void RelayDispatcher::Connect(std::span<uint8_t> packet) {
   // The target's name must end inside the datagram; a name cut off by the end
   // of the datagram names no client.
-  if (packet.size() <= kTargetNameOffset) return;
+  if (packet.size() <= kTargetNameOffset) {
+    relayCounters.Drop(RelayDrop::kUnknownName);
+    return;
+  }
   const char* target = reinterpret_cast<const char*>(packet.data() + kTargetNameOffset);
   const size_t room = packet.size() - kTargetNameOffset;
   const void* zero = std::memchr(target, 0, room);
-  if (!zero) return;
+  if (!zero) {
+    relayCounters.Drop(RelayDrop::kUnknownName);
+    return;
+  }
   const std::string_view name(target, size_t(static_cast<const char*>(zero) - target));
   std::optional<ClientRecord> destination;
   {
     MutexLock lock(clientTableLock_);
     destination = table_.Find(name);
   }
-  if (!destination) return;
-  socket_.SendTo(packet.first(kRecordFormSize), {destination->ip(), destination->port()});
+  if (!destination) {
+    relayCounters.Drop(RelayDrop::kUnknownName);
+    return;
+  }
+  relayCounters.Reply(
+      socket_.SendTo(packet.first(kRecordFormSize), {destination->ip(), destination->port()}),
+      kRecordFormSize);
   notices_.PostForwardConnect();
 }
 

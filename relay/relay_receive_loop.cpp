@@ -1,8 +1,8 @@
 #include "relay/relay_receive_loop.h"
 
-#include <array>
 #include <cerrno>
 
+#include "platform/udp_batch.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn {
@@ -27,16 +27,21 @@ bool IsTransient(int error) {
 
 }  // namespace
 
-void RelayReceiveLoop(const UdpSocket& socket, RelayDispatcher& dispatcher) {
-  std::array<uint8_t, relay_packet::kReceiveBufferSize> buffer{};
+void RelayReceiveLoop(const UdpSocket& socket, RelayDispatcher& dispatcher,
+                      WindowMessageQueue* window) {
+  ReceiveBatch batch(kReceiveBatchSize, relay_packet::kReceiveBufferSize);
   for (;;) {
-    const ReceiveResult result = socket.Receive(buffer);
+    const BatchReceiveResult result = batch.Receive(socket, /*wait=*/true);
     if (result.status == ReceiveResult::Status::kClosed) return;
     if (result.status == ReceiveResult::Status::kError) {
       if (IsTransient(result.error)) continue;
       return;
     }
-    dispatcher.Handle(std::span(buffer).first(result.size), result.source);
+    HeldWakes held(window);
+    for (size_t i = 0; i < result.count; ++i) {
+      if (socket.closed()) return;
+      dispatcher.Handle(batch.bytes(i), batch.source(i));
+    }
   }
 }
 

@@ -41,7 +41,7 @@ int RelayServer::Start(uint16_t port) {
   if (const int error = run->socket.Bind({0, port})) return error;
   Run& r = *run;
   r.receiveThread = std::thread([this, &r] {
-    RelayReceiveLoop(r.socket, r.dispatcher);
+    RelayReceiveLoop(r.socket, r.dispatcher, &window_);
     r.receiveEnded.Set();
     window_.Wake();
   });

@@ -4,6 +4,8 @@
 // StartPortLearning runs on the relay receive thread; the rest on any thread.
 #pragma once
 
+#include "devicelink/device_link_constants.h"  // kBindingIpFailureText
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,8 +19,6 @@
 
 namespace halvyn {
 
-// The text shown when a slot port cannot be bound.
-inline constexpr std::string_view kBindingIpFailureText = "binding ip failure.";
 
 class PortLearningListeners final : public PortLearningStarter {
  public:

@@ -4,10 +4,19 @@
 set -euo pipefail
 
 kind=${1:-build}
-packages=(cmake ninja-build g++ pkg-config libcpp-httplib-dev nlohmann-json3-dev)
+packages=(cmake ninja-build g++ pkg-config libcpp-httplib-dev nlohmann-json3-dev libsystemd-dev)
 if [ "$kind" = test ]; then
   packages+=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev iproute2
-             chromium nodejs npm coturn)
+             chromium coturn
+             dpkg-dev file lintian systemd man-db tshark)
+fi
+
+# Node.js and npm may come from another packaging of Node (which bundles npm
+# and conflicts with Debian's npm package): only install Debian's when the
+# commands are missing.
+if [ "$kind" = test ]; then
+  command -v node >/dev/null 2>&1 || packages+=(nodejs)
+  command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi
 
 missing=()

@@ -2,11 +2,14 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "console/web/command_request.h"
 #include "console/web/console_assets.h"
+#include "console/web/metrics.h"
 #include "console/web/window_json.h"
 
 namespace halvyn {
@@ -79,7 +82,7 @@ void ConsoleServer::RegisterRoutes() {
       ReplyError(res, 403, "host not allowed");
       return Server::HandlerResponse::Handled;
     }
-    const bool api = req.path.starts_with("/api/");
+    const bool api = req.path.starts_with("/api/") || req.path == "/metrics";
     if (api && !access_.Authorized(req.get_header_value("Authorization"))) {
       res.set_header("WWW-Authenticate", "Bearer");
       ReplyError(res, 401, "token required");
@@ -178,6 +181,24 @@ void ConsoleServer::RegisterRoutes() {
           return sink.write(event.data(), event.size());
         },
         [this](bool) { eventStreams_.fetch_sub(1); });
+  });
+
+  server_->Get("/metrics", [this](const Request&, Response& res) {
+    MetricsGauges gauges;
+    gauges.clientsOnline = dlg_.clientTable().count();
+    gauges.eventStreams = std::min(eventStreams_.load(), kMaxEventStreams);
+    gauges.routesAllocated = std::popcount(dlg_.routeState().routeSlotMask());
+    MetricsGauges::Window window;
+    if (window_.Send([&] {
+          const WindowView view = dlg_.View(/*withLog=*/false);
+          window.relayRunning = dlg_.relayServer().running();
+          window.routesActive = int(view.forwardRoutes.size());
+          window.lanDevices = int(view.lanDevices.size());
+        })) {
+      gauges.window = window;
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(RenderMetrics(gauges), kMetricsContentType);
   });
 
   server_->Get("/", [](const Request&, Response& res) { ServeAsset("index.html", res); });

@@ -29,7 +29,7 @@ class HalvynDlgTest : public ::testing::Test {
   WindowMessageQueue window;
   MonotonicTickClock clock;
   std::ostringstream out, err;
-  CHalvynDlg dlg{table, window, clock, {.relayTiming = {}, .logOut = &out, .errorOut = &err}};
+  CHalvynDlg dlg{table, window, clock, {.relayTiming = {}, .startNetwork = false, .logOut = &out, .errorOut = &err}};
 };
 
 TEST(LogLines, HaveTheirExactSpacing) {

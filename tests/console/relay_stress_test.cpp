@@ -23,7 +23,7 @@ TEST(RelayStress, ClientsAndOperatorTogetherStayConsistent) {
   WindowMessageQueue window;
   MonotonicTickClock clock;
   // A short silence limit so the sweeper removes clients during the run too.
-  CHalvynDlg dlg(table, window, clock, {.relayTiming = {50, 200}, .logOut = nullptr, .errorOut = nullptr});
+  CHalvynDlg dlg(table, window, clock, {.relayTiming = {50, 200}, .startNetwork = false, .logOut = nullptr, .errorOut = nullptr});
 
   std::atomic<uint16_t> port{0};
   std::thread windowThread([&] {

@@ -98,3 +98,58 @@ TEST(WindowMessageQueue, SendFromTheWindowThreadRunsInline) {
 
 }  // namespace
 }  // namespace halvyn
+
+namespace halvyn {
+namespace {
+
+TEST(WindowMessageQueue, HeldPostsEnterTogetherAtReleaseInOrder) {
+  WindowMessageQueue queue;
+  queue.BindToCurrentThread();
+  std::vector<int> order;
+  std::thread worker([&] {
+    HeldWakes held(&queue);
+    queue.Post([&] { order.push_back(1); });
+    queue.Post([&] { order.push_back(2); });
+    EXPECT_EQ(queue.pending(), 0u);  // still on the worker
+  });
+  worker.join();
+  EXPECT_EQ(queue.pending(), 2u);
+  queue.Post([&] { order.push_back(3); });
+  queue.Post([&] { queue.End(); });
+  queue.Run();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(WindowMessageQueue, ASendWhileHoldingRunsAfterTheHeldPosts) {
+  WindowMessageQueue queue;
+  std::thread window([&] { queue.Run(); });
+  std::vector<int> order;
+  {
+    HeldWakes held(&queue);
+    queue.Post([&] { order.push_back(1); });
+    EXPECT_TRUE(queue.Send([&] { order.push_back(2); }));
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    queue.Post([&] { order.push_back(3); });
+  }
+  queue.Send([&] { queue.End(); });
+  window.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(WindowMessageQueue, HeldPostsAfterEndAreRefusedAndDropped) {
+  WindowMessageQueue queue;
+  queue.BindToCurrentThread();
+  bool ran = false;
+  std::thread worker([&] {
+    HeldWakes held(&queue);
+    EXPECT_TRUE(queue.Post([&] { ran = true; }));
+    queue.End();  // the window ends while the post is still held
+    EXPECT_FALSE(queue.Post([&] { ran = true; }));
+  });
+  worker.join();
+  EXPECT_EQ(queue.pending(), 0u);
+  EXPECT_FALSE(ran);
+}
+
+}  // namespace
+}  // namespace halvyn

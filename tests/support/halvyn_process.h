@@ -1,6 +1,12 @@
 // Runs the real halvyn for a test: its own working folder, its output kept in
 // files, its console reached over loopback. The destructor ends the process
 // (SIGTERM, then SIGKILL after a few seconds) if the test did not.
+//
+// With Options::networkNamespace set, halvyn runs inside that rig namespace
+// (`ip netns exec NS halvyn ...`, so pid() is halvyn's own) and every console
+// request is made from a thread that has entered the same namespace: the
+// console stays on the namespace's own 127.0.0.1, as an operator on that PC
+// would reach it.
 #pragma once
 
 #include <sys/types.h>
@@ -22,6 +28,7 @@ class HalvynProcess {
     uint16_t consolePort = 7080;
     std::string consoleAddress = "127.0.0.1";
     std::filesystem::path workDir;  // empty: a fresh temporary folder
+    std::string networkNamespace;   // empty: the test process's own
   };
 
   explicit HalvynProcess(Options options);
@@ -55,6 +62,9 @@ class HalvynProcess {
   const std::filesystem::path& workDir() const { return workDir_; }
 
  private:
+  // Runs request where the console can be reached (see networkNamespace).
+  void InConsoleNetwork(const std::function<void()>& request) const;
+
   Options options_;
   std::filesystem::path workDir_;
   bool ownWorkDir_ = false;

@@ -1,5 +1,6 @@
 // main() for tests that use fixed ports: each test process first moves into a
-// network namespace of its own with only loopback up, so fixed ports never
+// network namespace of its own with only loopback up (multicast routed to
+// it), so fixed ports never
 // collide between tests running in parallel and nothing leaves the machine.
 // Without the rights to do that, tests that need it skip themselves.
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "tests/support/private_network.h"
@@ -29,7 +31,8 @@ bool EnterPrivateNetwork() {
   request.ifr_flags |= IFF_UP;
   up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
   close(fd);
-  return up;
+  // Multicast on loopback, so the device discovery group can be joined.
+  return up && std::system("ip link set lo multicast on && ip route add 224.0.0.0/4 dev lo") == 0;
 }
 
 }  // namespace

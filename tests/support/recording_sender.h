@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/datagram_sender.h"
@@ -20,6 +21,12 @@ class RecordingSender final : public DatagramSender {
     sent_.push_back({{datagram.begin(), datagram.end()}, destination});
     return true;
   }
+  // What was sent so far.
+  std::vector<SentDatagram> Sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+  }
+  // What was sent so far; forgets it.
   std::vector<SentDatagram> Take() {
     std::lock_guard lock(mutex_);
     return std::exchange(sent_, {});

@@ -1,0 +1,299 @@
+#include "bench/result_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+namespace halvyn::bench {
+
+namespace {
+
+using Fields = std::map<std::string, std::string>;
+using Value = std::optional<double>;
+
+class Results {
+ public:
+  void Add(Fields fields) { lines_.push_back(std::move(fields)); }
+  bool empty() const { return lines_.empty(); }
+
+  // The median of metric over the lines of this scenario, target and phase
+  // (and client count, when given).
+  Value Median(const std::string& scenario, const std::string& target, const std::string& phase,
+               const std::string& metric, const std::string& clients = "") const {
+    std::vector<double> values;
+    for (const Fields& f : lines_) {
+      if (Field(f, "scenario") != scenario || Field(f, "target") != target ||
+          Field(f, "phase") != phase || (!clients.empty() && Field(f, "clients") != clients))
+        continue;
+      const std::string v = Field(f, metric);
+      if (!v.empty()) values.push_back(std::stod(v));
+    }
+    if (values.empty()) return std::nullopt;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  }
+  size_t Runs(const std::string& scenario, const std::string& target) const {
+    size_t n = 0;
+    for (const Fields& f : lines_)
+      n += Field(f, "scenario") == scenario && Field(f, "target") == target;
+    return n;
+  }
+
+ private:
+  static std::string Field(const Fields& f, const std::string& key) {
+    auto found = f.find(key);
+    return found == f.end() ? "" : found->second;
+  }
+  std::vector<Fields> lines_;
+};
+
+std::string Format(Value v, const char* unit = "") {
+  if (!v) return "–";
+  const double x = *v;
+  char text[64];
+  if (std::fabs(x) >= 1e9)
+    std::snprintf(text, sizeof text, "%.2f G%s", x / 1e9, unit);
+  else if (std::fabs(x) >= 1e6)
+    std::snprintf(text, sizeof text, "%.2f M%s", x / 1e6, unit);
+  else if (std::fabs(x) >= 1e4)
+    std::snprintf(text, sizeof text, "%.0f k%s", x / 1e3, unit);
+  else if (std::fabs(x) >= 100)
+    std::snprintf(text, sizeof text, "%.0f%s", x, unit);
+  else if (std::fabs(x) >= 10)
+    std::snprintf(text, sizeof text, "%.1f%s", x, unit);
+  else
+    std::snprintf(text, sizeof text, "%.2f%s", x, unit);
+  return text;
+}
+
+// A count, in full.
+std::string Count(Value v) {
+  if (!v) return "–";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", *v);
+  return text;
+}
+
+Value Ratio(Value a, Value b) {
+  if (!a || !b || *b == 0) return std::nullopt;
+  return *a / *b;
+}
+
+struct Goal {
+  std::string text;
+  std::function<bool(double)> met;
+};
+
+Goal AtLeast(double limit) {
+  char text[32];
+  std::snprintf(text, sizeof text, "≥ %.2g", limit);
+  return {text, [limit](double v) { return v >= limit; }};
+}
+Goal AtMost(double limit, const char* unit = "") {
+  char text[32];
+  std::snprintf(text, sizeof text, "≤ %.3g%s", limit, unit);
+  return {text, [limit](double v) { return v <= limit; }};
+}
+
+class Table {
+ public:
+  explicit Table(std::ostream& out) : out_(out) {
+    out_ << "| figure | Halvyn | Halvyn + console | baseline | coturn | goal | met |\n"
+         << "|---|---:|---:|---:|---:|---|---|\n";
+  }
+  void Row(const std::string& figure, const std::string& halvyn, const std::string& console,
+           const std::string& baseline = "", const std::string& coturn = "") {
+    out_ << "| " << figure << " | " << halvyn << " | " << console << " | " << baseline << " | "
+         << coturn << " | | |\n";
+  }
+  void GoalRow(const std::string& figure, Value halvyn, Value console, const Goal& goal) {
+    auto verdict = [&](Value v) { return v ? (goal.met(*v) ? "yes" : "no") : "–"; };
+    out_ << "| " << figure << " | " << Format(halvyn) << " | " << Format(console) << " | | | "
+         << goal.text << " | " << verdict(halvyn) << " / " << verdict(console) << " |\n";
+  }
+
+ private:
+  std::ostream& out_;
+};
+
+}  // namespace
+
+bool PrintResultTable(const std::string& path, std::ostream& out) {
+  std::ifstream in(path);
+  if (!in) return false;
+  Results r;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("result ", 0) != 0) continue;
+    std::istringstream words(line.substr(7));
+    Fields fields;
+    std::string word;
+    while (words >> word) {
+      const size_t eq = word.find('=');
+      if (eq != std::string::npos) fields[word.substr(0, eq)] = word.substr(eq + 1);
+    }
+    r.Add(std::move(fields));
+  }
+  if (r.empty()) return false;
+
+  const std::string H = "halvyn", C = "halvyn+console";
+  Table t(out);
+
+  // Request/reply.
+  auto rr = [&](const std::string& target, const std::string& phase, const std::string& metric) {
+    return r.Median("rr", target, phase, metric);
+  };
+  t.Row("request/reply: forwards (echoes, STUN answers) per server CPU-s",
+        Format(rr(H, "capacity", "served_per_cpu_s")),
+        Format(rr(C, "capacity", "served_per_cpu_s")),
+        "echo " + Format(rr("echo", "capacity", "served_per_cpu_s")),
+        Format(rr("coturn", "capacity", "served_per_cpu_s")));
+  t.Row("request/reply: served per wall second, closed loop (server CPU use)",
+        Format(rr(H, "capacity", "served_per_s")) + " (" + Format(rr(H, "capacity", "cpu_util")) +
+            ")",
+        Format(rr(C, "capacity", "served_per_s")) + " (" + Format(rr(C, "capacity", "cpu_util")) +
+            ")",
+        Format(rr("echo", "capacity", "served_per_s")) + " (" +
+            Format(rr("echo", "capacity", "cpu_util")) + ")",
+        Format(rr("coturn", "capacity", "served_per_s")) + " (" +
+            Format(rr("coturn", "capacity", "cpu_util")) + ")");
+  auto pair = [&](const std::string& target, const std::string& phase) {
+    return Format(rr(target, phase, "p50_us")) + " / " + Format(rr(target, phase, "p99_us"));
+  };
+  t.Row("request/reply: p50 / p99 latency µs at the moderate rate (" +
+            Format(rr(H, "latency", "offered_per_s")) + "/s)",
+        pair(H, "latency"), pair(C, "latency"), pair("echo", "latency"), pair("coturn", "latency"));
+  t.GoalRow(
+      "request/reply: Halvyn ÷ batched echo, per CPU-s",
+      Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
+      Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
+      AtLeast(0.8));
+  t.GoalRow(
+      "request/reply: Halvyn ÷ coturn, per CPU-s",
+      Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
+      Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
+      AtLeast(2.5));
+
+  // Keep-alive intake.
+  auto in3 = [&](const std::string& target, const std::string& phase, const std::string& metric,
+                 const std::string& clients) {
+    return r.Median("intake", target, phase, metric, clients);
+  };
+  for (const std::string clients : {"10", "100", "545"}) {
+    t.Row("keep-alive intake, " + clients + " clients: handled per server CPU-s (ns each)",
+          Format(in3(H, "capacity", "handled_per_cpu_s", clients)) + " (" +
+              Format(in3(H, "capacity", "cost_ns", clients)) + ")",
+          Format(in3(C, "capacity", "handled_per_cpu_s", clients)) + " (" +
+              Format(in3(C, "capacity", "cost_ns", clients)) + ")",
+          "drain " + Format(in3("drain", "capacity", "handled_per_cpu_s", clients)) + " (" +
+              Format(in3("drain", "capacity", "cost_ns", clients)) + ")");
+  }
+  for (const std::string clients : {"10", "545"}) {
+    t.GoalRow("keep-alive intake, " + clients + " clients: Halvyn ÷ batched drain, per CPU-s",
+              Ratio(in3(H, "capacity", "handled_per_cpu_s", clients),
+                    in3("drain", "capacity", "handled_per_cpu_s", clients)),
+              Ratio(in3(C, "capacity", "handled_per_cpu_s", clients),
+                    in3("drain", "capacity", "handled_per_cpu_s", clients)),
+              AtLeast(0.8));
+  }
+  t.GoalRow("keep-alive intake: cost per \"k\" at 545 clients ÷ at 10",
+            Ratio(in3(H, "capacity", "cost_ns", "545"), in3(H, "capacity", "cost_ns", "10")),
+            Ratio(in3(C, "capacity", "cost_ns", "545"), in3(C, "capacity", "cost_ns", "10")),
+            AtMost(1.2));
+
+  // List broadcast.
+  auto bc = [&](const std::string& target, const std::string& phase, const std::string& metric) {
+    return r.Median("broadcast", target, phase, metric);
+  };
+  t.Row("list broadcast to 545: bytes sent per server CPU-s",
+        Format(bc(H, "capacity", "bytes_per_cpu_s"), "B"),
+        Format(bc(C, "capacity", "bytes_per_cpu_s"), "B"),
+        "fan-out " + Format(bc("fanout", "capacity", "bytes_per_cpu_s"), "B"));
+  t.Row(
+      "list broadcast: lists per wall second (server CPU use)",
+      Format(bc(H, "capacity", "lists_per_s")) + " (" + Format(bc(H, "capacity", "cpu_util")) + ")",
+      Format(bc(C, "capacity", "lists_per_s")) + " (" + Format(bc(C, "capacity", "cpu_util")) + ")",
+      Format(bc("fanout", "capacity", "lists_per_s")) + " (" +
+          Format(bc("fanout", "capacity", "cpu_util")) + ")");
+  t.GoalRow(
+      "list broadcast: Halvyn ÷ bare sendmmsg fan-out, per CPU-s",
+      Ratio(bc(H, "capacity", "bytes_per_cpu_s"), bc("fanout", "capacity", "bytes_per_cpu_s")),
+      Ratio(bc(C, "capacity", "bytes_per_cpu_s"), bc("fanout", "capacity", "bytes_per_cpu_s")),
+      AtLeast(0.8));
+
+  // Overload: served per wall second at twice the capacity, against the capacity.
+  struct Load {
+    const char* title;
+    const char* scenario;
+    const char* served;
+    const char* capacity;
+    const char* clients;
+  };
+  for (const Load& l :
+       {Load{"request/reply", "rr", "served_per_s", "served_per_cpu_s", ""},
+        Load{"keep-alive intake (545)", "intake", "handled_per_s", "handled_per_cpu_s", "545"},
+        Load{"list broadcast", "broadcast", "lists_per_s", "lists_per_cpu_s", ""}}) {
+    auto get = [&](const std::string& target, const char* phase, const char* metric) {
+      return r.Median(l.scenario, target, phase, metric, l.clients);
+    };
+    const std::string base = l.scenario == std::string("rr")       ? "echo"
+                             : l.scenario == std::string("intake") ? "drain"
+                                                                   : "fanout";
+    auto summary = [&](const std::string& target) {
+      return Format(get(target, "overload", "offered_per_s")) + " → " +
+             Format(get(target, "overload", l.served)) + " (" +
+             Format(get(target, "overload", "cpu_util")) + "); " +
+             Format(get(target, "overload", l.capacity));
+    };
+    t.Row(std::string("overload, ") + l.title +
+              ": offered → served per s (server CPU use); served per CPU-s",
+          summary(H), summary(C), base + " " + summary(base),
+          l.scenario == std::string("rr") ? summary("coturn") : "");
+    auto extra = [&](const std::string& target) {
+      std::string text = Format(get(target, "overload", "rss_kib")) + " KiB";
+      if (std::string(l.scenario) != "intake")
+        text = Format(get(target, "overload", "p99_us")) + " µs, " + text;
+      return text;
+    };
+    t.Row(std::string("overload, ") + l.title +
+              (std::string(l.scenario) != "intake" ? ": p99 latency, resident memory"
+                                                   : ": resident memory"),
+          extra(H), extra(C), extra(base), l.scenario == std::string("rr") ? extra("coturn") : "");
+    t.GoalRow(std::string("overload, ") + l.title + ": served per CPU-s ÷ capacity",
+              Ratio(get(H, "overload", l.capacity), get(H, "capacity", l.capacity)),
+              Ratio(get(C, "overload", l.capacity), get(C, "capacity", l.capacity)), AtLeast(0.9));
+  }
+
+  // Memory and console.
+  auto st = [&](const std::string& target, const std::string& phase, const std::string& metric) {
+    return r.Median("state", target, phase, metric);
+  };
+  t.Row("resident memory idle, KiB", Format(st(H, "idle", "rss_kib")),
+        Format(st(C, "idle", "rss_kib")));
+  t.Row("resident memory with " + Count(st(H, "loaded", "clients")) + " clients, " +
+            Count(st(H, "loaded", "routes")) + " routes and " +
+            Count(st(H, "loaded", "log_lines_sent")) + " log lines, KiB",
+        Format(st(H, "loaded", "rss_kib")), Format(st(C, "loaded", "rss_kib")));
+  auto mib = [](Value kib) -> Value {
+    if (!kib) return std::nullopt;
+    return *kib / 1024;
+  };
+  t.GoalRow("resident memory in that state, MiB", mib(st(H, "loaded", "rss_kib")),
+            mib(st(C, "loaded", "rss_kib")), AtMost(16));
+  t.Row("console: GET /api/window in that state, ms (bytes)", "",
+        Format(st(C, "console", "get_window_ms")) + " (" +
+            Format(st(C, "console", "window_bytes")) + ")");
+  t.Row("console: login datagram → event on the stream, ms", "",
+        Format(st(C, "console", "login_event_ms")));
+  out << "\nMedians of " << r.Runs("rr", H) / 3 << " run(s).\n";
+  return true;
+}
+
+}  // namespace halvyn::bench

@@ -1,0 +1,19 @@
+#include "devicelink/device_socket_writer.h"
+
+#include "devicelink/device_link_constants.h"
+#include "devicelink/device_write_packet.h"
+#include "devicelink/devicelink_counters.h"
+
+namespace halvyn {
+
+void DeviceSocketWriter::WriteDeviceRegisters(uint32_t deviceAddress, uint16_t registerAddress,
+                                              std::span<const uint8_t> data) {
+  const std::optional<DeviceWritePacket> packet = DeviceWritePacket::Build(registerAddress, data);
+  if (!packet) return;
+  // Register writes are fire and forget: the device acknowledges nothing, so a
+  // failed send is not reported either, only left out of the count.
+  if (deviceSocket_.SendTo(packet->bytes(), {deviceAddress, kDeviceRegisterPort}))
+    deviceLinkCounters.registerWrites.Add();
+}
+
+}  // namespace halvyn

@@ -1,0 +1,16 @@
+// What the STUN client counts for the metrics page (process-wide; any thread).
+#pragma once
+
+#include "platform/counters.h"
+
+namespace halvyn {
+
+struct StunCounters {
+  Counter requestsSent;     // Binding Requests sent, one per resolved address
+  Counter answersAccepted;  // datagrams on the device socket that gave a mapped address
+  Counter answersRejected;  // datagrams on the device socket that did not
+};
+
+inline StunCounters stunCounters;
+
+}  // namespace halvyn

@@ -1,0 +1,59 @@
+// What the relay server counts for the metrics page: one process-wide set,
+// growing across every Start and Stop.
+//
+// received and dropped are counted on the relay receive thread only (the
+// datagram path: OwnedCounter, no locked instruction); the send, login,
+// logout and timeout counts on whichever thread sends or sweeps.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/counters.h"
+
+namespace halvyn {
+
+// Why the relay port dropped a datagram without handling it.
+enum class RelayDrop : uint8_t {
+  kTooShort,           // fewer than 120 bytes
+  kBadMagic,           // does not begin "pr"
+  kUnhandledLetter,    // a command letter the relay port does not handle
+  kUnknownName,        // "f", "i", "k" or "p" naming no logged-in client
+  kShortRouteRequest,  // "r" below 228 bytes, "x" without a whole slot port
+  kBadSlotPort,        // "x" naming no route slot
+};
+inline constexpr size_t kRelayDropReasons = 6;
+
+struct RelayCounters {
+  // Accepted relay packets by command letter (byte 2), before handling.
+  std::array<OwnedCounter, 256> received;
+  std::array<OwnedCounter, kRelayDropReasons> dropped;
+  // Replies: "g", forwarded "p", "u", "v", "t", "s". Broadcasts: "h" and "i",
+  // one datagram per destination. Bytes are UDP payload bytes.
+  Counter replies, replyBytes;
+  Counter broadcasts, broadcastBytes;
+  Counter sendFailures;
+  Counter logins, logouts, timeouts;
+
+  void Drop(RelayDrop reason) { dropped[size_t(reason)].Add(); }
+  // One reply of `bytes`, sent or refused.
+  void Reply(bool sent, size_t bytes) {
+    if (!sent) {
+      sendFailures.Add();
+      return;
+    }
+    replies.Add();
+    replyBytes.Add(bytes);
+  }
+  // One datagram of `bytes` for `destinations` clients, `sent` of them accepted.
+  void Broadcast(size_t sent, size_t destinations, size_t bytes) {
+    broadcasts.Add(sent);
+    broadcastBytes.Add(sent * bytes);
+    if (destinations > sent) sendFailures.Add(destinations - sent);
+  }
+};
+
+inline RelayCounters relayCounters;
+
+}  // namespace halvyn
