@@ -16,8 +16,9 @@ const char kUsage[] =
     "                       address other than loopback a token is required\n"
     "  --no-console         run without the console (stop with SIGINT or SIGTERM)\n"
     "  --start              press Start once start-up is done\n"
-    "  --token TOKEN        the console's bearer token (generated and printed when\n"
-    "                       the console is not on loopback and none is given)\n"
+    "  --token TOKEN        the console's bearer token (also read from the\n"
+    "                       environment variable HALVYN_TOKEN; generated and printed\n"
+    "                       when the console is not on loopback and none is given)\n"
     "  --version            print the version and exit\n"
     "  --help               print this text and exit\n";
 

@@ -4,6 +4,7 @@
 // Threads: main starts everything and waits for the window to end; the window
 // thread runs every handler; the console server, the relay server and the
 // signal watcher run their own.
+#include <cstdlib>
 #include <iostream>
 #include <random>
 #include <string>
@@ -59,7 +60,12 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<ConsoleServer> console;
   if (line->console) {
-    ConsoleServerOptions options{line->consoleAddress, line->consolePort, line->token};
+    // HALVYN_TOKEN serves where a token on the command line would show in
+    // every local user's process list; --token wins when both are given.
+    const char* environmentToken = std::getenv("HALVYN_TOKEN");
+    const std::string token =
+        !line->token.empty() || !environmentToken ? line->token : environmentToken;
+    ConsoleServerOptions options{line->consoleAddress, line->consolePort, token};
     if (!ConsoleAccess::IsLoopback(options.address) && options.token.empty()) {
       options.token = GenerateToken();
       std::cout << "Console token: " << options.token << std::endl;

@@ -1,13 +1,31 @@
 #include "console/log_lines.h"
 
+#include <cstdio>
+
 #include "platform/ipv4.h"
 
 namespace halvyn {
 
+std::string LoggedName(std::string_view name) {
+  std::string text;
+  text.reserve(name.size());
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      text += escaped;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 namespace {
 
 std::string Endpoint(const ClientRecord& record) {
-  return std::string(record.name()) + "(" + DottedText(record.ip()) + ":" +
+  return LoggedName(record.name()) + "(" + DottedText(record.ip()) + ":" +
          std::to_string(record.port());
 }
 
@@ -20,7 +38,7 @@ std::string LogoutLine(const ClientRecord& record) { return Endpoint(record) + "
 std::string TimeoutLine(const ClientRecord& record) { return Endpoint(record) + ") timeout.\r\n"; }
 
 std::string ClientInfoLine(const ClientRecord& record) {
-  return std::string(record.name()) + "  p2p_port : " + std::to_string(record.p2p_port()) +
+  return LoggedName(record.name()) + "  p2p_port : " + std::to_string(record.p2p_port()) +
          ".\r\n";
 }
 

@@ -43,6 +43,13 @@ TEST(LogLines, HaveTheirExactSpacing) {
   EXPECT_EQ(kForwardConnectLine, "Foward p2p_connect.\r\n");
 }
 
+TEST(LogLines, WriteControlBytesOfANameAsHexSoNoLineCanBeForged) {
+  ClientRecord forger = Client("x\r\nfake", NetworkAddress(198, 51, 100, 7), 5);
+  EXPECT_EQ(LoginLine(forger), "x\\x0D\\x0Afake(198.51.100.7:5)login.\r\n");
+  forger.set_name("\x1b[2J\x7f\x80\xff~");  // terminal escape, DEL; bytes above 0x7F stay
+  EXPECT_EQ(ClientInfoLine(forger), "\\x1B[2J\\x7F\x80\xff~  p2p_port : 0.\r\n");
+}
+
 TEST_F(HalvynDlgTest, LoginThenLogoutListsAndUnlistsAndLogsTwoLines) {
   const ClientRecord dev7 = Client("dev7", NetworkAddress(198, 51, 100, 7), 30000);
   dlg.OnClientLogin(&dev7);

@@ -256,6 +256,17 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
   std::filesystem::remove_all(directory, ignored);
 }
 
+// The first answer to GET path from a console that may still be starting.
+httplib::Result FirstAnswer(httplib::Client& client, const std::string& path) {
+  client.set_read_timeout(10, 0);
+  auto res = client.Get(path);
+  for (int i = 0; i < 200 && !res; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    res = client.Get(path);
+  }
+  return res;
+}
+
 TEST(Metrics, FollowTheConsoleAccessRules) {
   REQUIRE_PRIVATE_NETWORK();
   // An address of this namespace's own, so the console is not on loopback.
@@ -264,12 +275,7 @@ TEST(Metrics, FollowTheConsoleAccessRules) {
   options.consoleAddress = "10.77.0.1";
   HalvynProcess halvyn(options);
   httplib::Client client("10.77.0.1", 7080);
-  client.set_read_timeout(10, 0);
-  auto res = client.Get("/metrics");
-  for (int i = 0; i < 200 && !res; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    res = client.Get("/metrics");
-  }
+  auto res = FirstAnswer(client, "/metrics");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 401);
   res = client.Get("/metrics", {{"Authorization", "Bearer s3cret"}});
@@ -279,6 +285,39 @@ TEST(Metrics, FollowTheConsoleAccessRules) {
   res = client.Get("/metrics", {{"Authorization", "Bearer s3cret"}, {"Host", "evil.example:7080"}});
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 403);
+}
+
+// A token given in HALVYN_TOKEN (kept out of the process list) guards the
+// console like --token does; --token wins when both are given.
+TEST(ConsoleToken, ComesFromTheEnvironmentUnlessTheCommandLineGivesOne) {
+  REQUIRE_PRIVATE_NETWORK();
+  ASSERT_EQ(std::system("ip addr add 10.77.0.2/32 dev lo"), 0);
+  ASSERT_EQ(setenv("HALVYN_TOKEN", "from-environment", 1), 0);
+  for (const bool onCommandLine : {false, true}) {
+    SCOPED_TRACE(onCommandLine ? "--token given" : "environment only");
+    HalvynProcess::Options options =
+        HalvynProcess::WithArgs(onCommandLine ? std::vector<std::string>{"--token", "s3cret"}
+                                              : std::vector<std::string>{});
+    options.consoleAddress = "10.77.0.2";
+    HalvynProcess halvyn(options);
+    httplib::Client client("10.77.0.2", 7080);
+    auto res = FirstAnswer(client, "/api/window");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 401);
+    const std::string good = onCommandLine ? "s3cret" : "from-environment";
+    const std::string other = onCommandLine ? "from-environment" : "s3cret";
+    res = client.Get("/api/window", {{"Authorization", "Bearer " + good}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    res = client.Get("/api/window", {{"Authorization", "Bearer " + other}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 401);
+    halvyn.Signal(SIGTERM);
+    ASSERT_TRUE(halvyn.WaitForExit(std::chrono::seconds(5)));
+    // A token that was given is never printed.
+    EXPECT_EQ(halvyn.Stdout().find("Console token"), std::string::npos);
+  }
+  unsetenv("HALVYN_TOKEN");
 }
 
 }  // namespace
