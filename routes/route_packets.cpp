@@ -41,8 +41,8 @@ RouteReplies BuildRouteReplies(std::span<const uint8_t, kRoutePacketLength> requ
 
 RoutePacket BuildReleaseNotice(const CRouteInfo& record, uint8_t letter) {
   RoutePacket packet{};
-  packet[0] = 'p';
-  packet[1] = 'r';
+  packet[0] = relay_packet::kMagic0;
+  packet[1] = relay_packet::kMagic1;
   packet[kRouteCommandOffset] = letter;
   record.WriteTo(BodyOf(packet));
   return packet;

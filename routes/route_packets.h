@@ -21,23 +21,25 @@
 #include <optional>
 #include <span>
 
+#include "relay/relay_packet.h"
 #include "routes/route_info.h"
 
 namespace halvyn {
 
-constexpr size_t kRoutePacketLength = 228;
-constexpr size_t kRouteCommandOffset = 2;
-constexpr size_t kRouteCountOffset = 3;
-constexpr size_t kRouteRecordAreaOffset = 4;
-constexpr size_t kRouteBodyOffset = 120;
+// The header is the relay protocol's own (relay/relay_packet.h).
+constexpr size_t kRoutePacketLength = relay_packet::kRouteFormSize;
+constexpr size_t kRouteCommandOffset = relay_packet::kCommandOffset;
+constexpr size_t kRouteCountOffset = relay_packet::kCountOffset;
+constexpr size_t kRouteRecordAreaOffset = relay_packet::kRecordOffset;
+constexpr size_t kRouteBodyOffset = relay_packet::kRecordFormSize;
 // A release needs the two bytes of its slot port.
 constexpr size_t kRouteReleaseMinLength = kRouteBodyOffset + 2;
-constexpr size_t kPortProbeMinLength = 120;
+constexpr size_t kPortProbeMinLength = relay_packet::kMinimumSize;
 
-constexpr uint8_t kRouteRequestLetter = 'r';
+constexpr uint8_t kRouteRequestLetter = relay_packet::kRouteRequest;
 constexpr uint8_t kRouteTxReplyLetter = 'u';
 constexpr uint8_t kRouteRxReplyLetter = 'v';
-constexpr uint8_t kRouteReleaseLetter = 'x';
+constexpr uint8_t kRouteReleaseLetter = relay_packet::kRouteRelease;
 constexpr uint8_t kRouteTxReleaseLetter = 't';
 constexpr uint8_t kRouteRxReleaseLetter = 's';
 constexpr uint8_t kPortProbeLetter = 'w';
