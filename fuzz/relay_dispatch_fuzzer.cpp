@@ -42,6 +42,7 @@
 #include "console/halvyn_dlg.h"
 #include "console/web/window_json.h"
 #include "devicelink/device_register_writer.h"
+#include "fuzz/fuzz_input_reader.h"
 #include "platform/byte_order.h"
 #include "platform/datagram_sender.h"
 #include "platform/message_queue.h"
@@ -70,28 +71,7 @@ void Check(bool condition, const char* what) {
   std::abort();
 }
 
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool done() const { return offset_ >= size_; }
-  uint8_t Byte() { return offset_ < size_ ? data_[offset_++] : 0; }
-  uint16_t Le16() {
-    const uint8_t low = Byte();
-    return uint16_t(low | (Byte() << 8));
-  }
-  // Up to n bytes of the input (fewer at its end).
-  std::span<const uint8_t> Bytes(size_t n) {
-    n = std::min(n, size_ - std::min(offset_, size_));
-    std::span<const uint8_t> bytes(data_ + offset_, n);
-    offset_ += n;
-    return bytes;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t offset_ = 0;
-};
+using Reader = FuzzInputReader;
 
 std::string NameOf(Reader& in) {
   static const std::string kNames[] = {

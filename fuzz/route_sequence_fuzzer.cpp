@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "devicelink/device_register_writer.h"
+#include "fuzz/fuzz_input_reader.h"
 #include "platform/byte_order.h"
 #include "platform/datagram_sender.h"
 #include "routes/forward_route_rows.h"
@@ -38,21 +39,7 @@ void Check(bool condition, const char* what) {
   std::abort();
 }
 
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool done() const { return offset_ >= size_; }
-  uint8_t Byte() { return offset_ < size_ ? data_[offset_++] : 0; }
-  uint16_t Le16() {
-    const uint8_t low = Byte();
-    return uint16_t(low | (Byte() << 8));
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t offset_ = 0;
-};
+using Reader = FuzzInputReader;
 
 struct Write {
   uint16_t registerAddress;
