@@ -289,6 +289,7 @@ TEST_P(LanSigtermTest, EndsWithStatusZeroInTimeAndLeavesNoThreadBehind) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(5000));
   while (ReceivedLines(device).size() < signalAfter && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const size_t receivedAtSignal = ReceivedLines(device).size();
   const auto start = std::chrono::steady_clock::now();
   halvyn_->Signal(SIGTERM);
   const std::optional<int> status = halvyn_->WaitForExit(std::chrono::seconds(10));
@@ -301,7 +302,8 @@ TEST_P(LanSigtermTest, EndsWithStatusZeroInTimeAndLeavesNoThreadBehind) {
   EXPECT_LE(took.count(), Scaled(2000));
   // The sanitizer builds report leaked memory and threads on stderr.
   EXPECT_EQ(halvyn_->Stderr().find("Sanitizer"), std::string::npos) << halvyn_->Stderr();
-  RecordProperty("deviceDatagramsBeforeSignal", int(ReceivedLines(device).size()));
+  RecordProperty("deviceDatagramsAtSignal", int(receivedAtSignal));
+  RecordProperty("deviceDatagramsAtExit", int(ReceivedLines(device).size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
