@@ -16,11 +16,13 @@ void CHalvynDlg::LoadPublicAddressFile() {
 
 void CHalvynDlg::SavePublicAddressFile() {
   std::string error;
-  if (!halvyn::SavePublicAddressFile(kPublicAddressFileName, publicAddressText_, relayPort_,
-                                     &error) &&
-      options_.errorOut) {
+  if (halvyn::SavePublicAddressFile(kPublicAddressFileName, publicAddressText_, relayPort_,
+                                    &error))
+    return;
+  if (options_.errorOut)
     *options_.errorOut << error << " (the new address is shown but not kept)" << std::endl;
-  }
+  // The operator watches the console, not stderr: say it there too.
+  ShowMessageBox(PublicAddressFileFailureMessage(error));
 }
 
 void CHalvynDlg::OnGetPublicIp() {

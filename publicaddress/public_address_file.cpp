@@ -60,6 +60,10 @@ std::optional<PublicAddressFileContents> LoadPublicAddressFile(const std::string
   return contents;
 }
 
+std::string PublicAddressFileFailureMessage(std::string_view error) {
+  return "The public address is shown but not kept: " + std::string(error);
+}
+
 std::string FormatPublicAddressFile(std::string_view publicAddressText, uint32_t relayPort) {
   std::string text(publicAddressText);
   text += "\r\n";

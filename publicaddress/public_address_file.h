@@ -35,6 +35,10 @@ std::optional<PublicAddressFileContents> LoadPublicAddressFile(const std::string
                                          std::string_view publicAddressText, uint32_t relayPort,
                                          std::string* error);
 
+// The operator's message box when a save failed; error is what
+// SavePublicAddressFile reported, e.g. "cannot write server.txt: Is a directory".
+std::string PublicAddressFileFailureMessage(std::string_view error);
+
 // The exact bytes SavePublicAddressFile writes.
 std::string FormatPublicAddressFile(std::string_view publicAddressText, uint32_t relayPort);
 

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <memory>
 
 #include "tests/support/halvyn_process.h"
 #include "tests/support/private_network.h"
@@ -60,8 +61,8 @@ TEST_F(Lifecycle, StartStopStartServesAgainWithTheStoredClients) {
 }
 
 TEST_F(Lifecycle, BindFailureShowsTheErrorCodeAndStaysStopped) {
-  UdpSocket holder;
-  ASSERT_EQ(holder.Bind({0, 7002}), 0);
+  auto holder = std::make_unique<UdpSocket>();
+  ASSERT_EQ(holder->Bind({0, 7002}), 0);
   json w;
   ASSERT_EQ(halvyn->Command("start-stop", nullptr, &w), 200);
   EXPECT_EQ(w["startStop"], "Start");
@@ -69,6 +70,11 @@ TEST_F(Lifecycle, BindFailureShowsTheErrorCodeAndStaysStopped) {
   EXPECT_NE(halvyn->Stderr().find("bind() failed 98"), std::string::npos);
   ASSERT_EQ(halvyn->Command("dismiss-message", nullptr, &w), 200);
   EXPECT_EQ(w["messageBoxes"], json::array());
+  // Once the port is free, the next Start serves.
+  holder.reset();
+  ASSERT_EQ(halvyn->Command("start-stop", nullptr, &w), 200);
+  EXPECT_EQ(w["startStop"], "Stop");
+  EXPECT_TRUE(Answers(7002, "alpha"));
 }
 
 TEST_F(Lifecycle, PortAbove65535BindsItsLow16BitsAndKeepsItsText) {

@@ -269,7 +269,7 @@ TEST_F(GetPublicIp, AnswerWhileThePortBoxIsRefusedStillTakesTheAddress) {
   EXPECT_EQ(AddressFile(), "198.51.100.5\r\n7002\r\n");
 }
 
-TEST_F(GetPublicIp, AnswerThatCannotBeKeptIsStillShown) {
+TEST_F(GetPublicIp, AnswerThatCannotBeKeptIsStillShownAndTheOperatorIsTold) {
   // A folder where the file should be: it can be neither read nor replaced.
   std::filesystem::create_directory(workDir_ / "server.txt");
   StartHalvyn();
@@ -279,8 +279,21 @@ TEST_F(GetPublicIp, AnswerThatCannotBeKeptIsStillShown) {
 
   ASSERT_TRUE(server.SendTo(MappedAnswer(NetworkAddress(198, 51, 100, 6), 40000), kDeviceSocket));
   ASSERT_TRUE(WaitForPublicAddress("198.51.100.6"));
-  EXPECT_EQ(halvyn_->Window()["messageBoxes"], json::array());
-  EXPECT_NE(halvyn_->Stderr().find("server.txt"), std::string::npos) << halvyn_->Stderr();
+  json window = halvyn_->Window();
+  EXPECT_EQ(window["messageBoxes"],
+            json::array({"The public address is shown but not kept: cannot write server.txt: "
+                         "Is a directory"}));
+  EXPECT_NE(halvyn_->Stderr().find("cannot write server.txt: Is a directory (the new address is "
+                                   "shown but not kept)\n"),
+            std::string::npos)
+      << halvyn_->Stderr();
+  // The console goes on: the box is dismissed, and the next new address is
+  // shown and reported again.
+  ASSERT_EQ(halvyn_->Command("dismiss-message", nullptr, &window), 200);
+  EXPECT_EQ(window["messageBoxes"], json::array());
+  ASSERT_TRUE(server.SendTo(MappedAnswer(NetworkAddress(198, 51, 100, 8), 40000), kDeviceSocket));
+  ASSERT_TRUE(WaitForPublicAddress("198.51.100.8"));
+  EXPECT_EQ(halvyn_->Window()["messageBoxes"].size(), 1u);
   // Nothing left behind: only the folder and halvyn's own output files.
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(workDir_))
@@ -288,6 +301,64 @@ TEST_F(GetPublicIp, AnswerThatCannotBeKeptIsStillShown) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"server.txt", "stderr.txt", "stdout.txt"}));
   EXPECT_TRUE(std::filesystem::is_directory(workDir_ / "server.txt"));
+}
+
+TEST_F(GetPublicIp, FileThatCannotBeReplacedKeepsItsOldContents) {
+  {
+    std::ofstream file(workDir_ / "server.txt", std::ios::binary);
+    file << "192.0.2.1\r\n7100\r\n";
+  }
+  // A file mounted over server.txt: it reads as before, but nothing may be
+  // renamed onto it (EBUSY), the way a file held by another program fails.
+  FileOverlay held(workDir_ / "server.txt", "192.0.2.1\r\n7100\r\n");
+  ASSERT_TRUE(held.active()) << held.error();
+  StartHalvyn();
+  ASSERT_EQ(halvyn_->Window()["publicAddress"], "192.0.2.1");
+  UdpSocket server;
+  ASSERT_EQ(server.Bind({kLoopback1, 0}), 0);
+
+  ASSERT_TRUE(server.SendTo(MappedAnswer(NetworkAddress(198, 51, 100, 6), 40000), kDeviceSocket));
+  ASSERT_TRUE(WaitForPublicAddress("198.51.100.6"));
+  EXPECT_EQ(halvyn_->Window()["messageBoxes"],
+            json::array({"The public address is shown but not kept: cannot write server.txt: "
+                         "Device or resource busy"}));
+  EXPECT_EQ(AddressFile(), "192.0.2.1\r\n7100\r\n");
+  // No temporary file left beside it.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(workDir_))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"server.txt", "stderr.txt", "stdout.txt"}));
+}
+
+TEST_F(GetPublicIp, SilentServerChangesNothingAndALaterAnswerStillCounts) {
+  StartStunServer();  // 127.0.0.1
+  // 127.0.0.2 reads the requests and never answers.
+  const auto silent = Listener(kLoopback2);
+  StartHalvyn("192.0.2.1\r\n7100\r\n");
+  FileReplacements replacements(workDir_, "server.txt");
+  ASSERT_TRUE(replacements.watching());
+
+  Press("127.0.0.2");
+  const auto request = Receive(*silent);
+  ASSERT_TRUE(request);
+  ASSERT_NO_FATAL_FAILURE(ExpectBindingRequest(*request));
+  // No timer and no retry: nothing more is sent, nothing changes.
+  EXPECT_FALSE(Receive(*silent, 1500)) << "the request was sent again";
+  json window;
+  ASSERT_EQ(halvyn_->Command("start-stop", nullptr, &window), 200);
+  EXPECT_EQ(window["startStop"], "Stop");
+  EXPECT_EQ(window["publicAddress"], "192.0.2.1");
+  EXPECT_EQ(window["messageBoxes"], json::array());
+  ASSERT_EQ(halvyn_->Command("clear-messages", nullptr, &window), 200);
+  EXPECT_EQ(replacements.Count(), 0);
+  EXPECT_EQ(AddressFile(), "192.0.2.1\r\n7100\r\n");
+
+  // A later press at a server that answers is taken as usual.
+  Press("127.0.0.1");
+  ASSERT_TRUE(WaitForPublicAddress("127.0.0.1")) << stunServer_->Output();
+  EXPECT_EQ(AddressFile(), "127.0.0.1\r\n7100\r\n");
+  EXPECT_EQ(replacements.Count(), 1);
 }
 
 TEST_F(GetPublicIp, DeviceSocketReadsEveryQueuedDatagramAndKeepsOnlyAnswers) {
