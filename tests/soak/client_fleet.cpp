@@ -127,13 +127,20 @@ void ClientFleet::SendRecord(int i, uint8_t letter, int64_t now) {
 }
 
 void ClientFleet::Tick(int64_t now) {
-  const int64_t loginSpacing = Scaled(6);  // logins per second: each one sends the whole list
+  // Each login makes the server send the whole list to every client, which
+  // takes it a while: one "e" at a time, the next once the last is answered,
+  // so that the relay socket's queue never overflows and drops keep-alives.
+  const bool mayLogIn = now - lastLogin_ >= Scaled(4) &&
+                        (lastLoginAnswered_ || now - lastLogin_ >= Scaled(1000));
+  bool loggedIn = false;
   for (int i = 0; i < size(); ++i) {
     Client& c = clients_[size_t(i)];
-    if (c.state == State::kLoggingIn && now >= c.loginDueAt && now - lastLogin_ >= loginSpacing) {
+    if (c.state == State::kLoggingIn && now >= c.loginDueAt && mayLogIn && !loggedIn) {
       SendRecord(i, relay_packet::kLogin, now);
       c.loginDueAt = now + Scaled(3000);  // again unless confirmed by then
       lastLogin_ = now;
+      lastLoginAnswered_ = false;
+      loggedIn = true;
     } else if (c.state == State::kOnline && now >= c.nextKeepAlive) {
       // One keep-alive in twenty reports a new p2p port with it.
       if (random_() % 20 == 0) c.record.set_p2p_port(uint16_t(20000 + random_() % 40000));
@@ -215,6 +222,7 @@ void ClientFleet::ChangeNatPort(int64_t now) {
     return;
   }
   clients_[size_t(i)].socket = std::move(socket);
+  clients_[size_t(i)].portChangedAt = now;
   if (!Watch(i)) findings_.Add("a client socket could not be watched", clients_[size_t(i)].name);
   SendRecord(i, relay_packet::kKeepAlive, now);
   ++counters_.natChanges;
@@ -231,9 +239,11 @@ void ClientFleet::OnCleared(int64_t now) {
   }
 }
 
-void ClientFleet::Confirm(int i, int64_t at) {
+void ClientFleet::Confirm(int i, int64_t at, bool byWindow) {
   Client& c = clients_[size_t(i)];
   if (c.state != State::kLoggingIn) return;
+  c.confirmedByWindow = byWindow;
+  lastLoginAnswered_ = true;
   SetState(i, State::kOnline, at);
   c.listedSince = at;
   c.nextKeepAlive = at + int64_t(random_() % kKeepAliveMs);
@@ -317,7 +327,7 @@ void ClientFleet::CheckLoginReply(int i, std::span<const uint8_t> bytes) {
   expected.set_last_seen(echoed.last_seen());
   if (echoed != expected)
     findings_.Add("\"g\" does not echo the login record with the source address", c.name);
-  Confirm(i, NowMs());
+  Confirm(i, NowMs(), false);
 }
 
 void ClientFleet::CheckList(std::span<const uint8_t> bytes, size_t length) {
@@ -330,6 +340,8 @@ void ClientFleet::CheckList(std::span<const uint8_t> bytes, size_t length) {
   if (n > size_t(kClientCount))
     findings_.Add("\"h\" list longer than the clients that exist", std::to_string(n));
   std::set<std::string_view> names;
+  lastList_.clear();
+  lastListAt_ = NowMs();
   for (size_t k = 0; k < n; ++k) {
     const uint8_t* block = bytes.data() + k * relay_packet::kRecordFormSize;
     if (block[0] != relay_packet::kMagic0 || block[1] != relay_packet::kMagic1 ||
@@ -343,6 +355,7 @@ void ClientFleet::CheckList(std::span<const uint8_t> bytes, size_t length) {
       findings_.Add("\"h\" lists a name no client used", std::string(record.name()));
     } else {
       names.insert(known->first);
+      lastList_.insert(known->first);
       if (record.ip() != kLoopback)
         findings_.Add("\"h\" record with an address no client had", known->first);
     }
@@ -373,6 +386,17 @@ void ClientFleet::CheckConnect(int i, std::span<const uint8_t> bytes, size_t len
   ++counters_.connectsDelivered;
 }
 
+std::string ClientFleet::History(int i, int64_t at) const {
+  const Client& c = clients_[size_t(i)];
+  std::string text = c.name + ": listed " + std::to_string(at - c.listedSince) + " ms ago (by " +
+                     (c.confirmedByWindow ? "the window" : "\"g\"") + "), last \"e\"/\"k\" " +
+                     std::to_string(at - c.lastSent) + " ms ago";
+  if (c.portChangedAt >= 0) text += ", new port " + std::to_string(at - c.portChangedAt) + " ms ago";
+  text += lastList_.count(c.name) ? ", in" : ", not in";
+  text += " the list of " + std::to_string(at - lastListAt_) + " ms ago";
+  return text;
+}
+
 void ClientFleet::CheckWindowList(const WindowSnapshot& snapshot, int64_t slackMs) {
   std::set<std::string> listed;
   for (const std::string& name : snapshot.remoteDevices) {
@@ -387,7 +411,7 @@ void ClientFleet::CheckWindowList(const WindowSnapshot& snapshot, int64_t slackM
     if (c.state == State::kLoggingIn) {
       // A login whose "g" was lost (or which found its name still stored) shows here.
       if (shown && c.firstLoginSent && c.stateSince < from && !timeline_.Disturbed(c.stateSince, to))
-        Confirm(i, to);
+        Confirm(i, to, true);
       continue;
     }
     if (c.stateSince > from - slackMs) continue;  // changed too recently to judge
@@ -396,8 +420,7 @@ void ClientFleet::CheckWindowList(const WindowSnapshot& snapshot, int64_t slackM
       case State::kOnline:
         if (wasListed && !timeline_.Disturbed(c.listedSince, to)) {
           if (!shown)
-            findings_.Add("a client that keeps alive is missing from the window",
-                          Describe(c.name, c.stateSince, to));
+            findings_.Add("a client that keeps alive is missing from the window", History(i, to));
           ++counters_.presenceChecks;
         }
         break;

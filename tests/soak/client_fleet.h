@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ class ClientFleet {
     int64_t refreshLow = 0;
     int64_t lastSent = 0;
     int64_t nextKeepAlive = 0;
+    int64_t portChangedAt = -1;  // its last NAT change
+    bool confirmedByWindow = false;
   };
 
   struct Counters {
@@ -120,7 +123,8 @@ class ClientFleet {
   void CheckLoginReply(int i, std::span<const uint8_t> bytes);
   void CheckList(std::span<const uint8_t> bytes, size_t length);
   void CheckConnect(int i, std::span<const uint8_t> bytes, size_t length);
-  void Confirm(int i, int64_t at);
+  void Confirm(int i, int64_t at, bool byWindow);
+  std::string History(int i, int64_t at) const;
   int RandomClient(bool keepersOnly, State state);
 
   InNamespace inNamespace_;
@@ -145,6 +149,9 @@ class ClientFleet {
   std::map<uint64_t, SentConnect> connects_;  // by the nonce in the sender's record
   uint64_t nextNonce_ = 1;
   int64_t lastLogin_ = 0;
+  std::set<std::string, std::less<>> lastList_;  // names in the last "h" client 0 read
+  int64_t lastListAt_ = 0;
+  bool lastLoginAnswered_ = true;
   Counters counters_;
 };
 

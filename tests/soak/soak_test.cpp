@@ -19,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "bench/process_stats.h"
 #include "platform/mac_address.h"
 #include "tests/lan/lan_test_fixture.h"
 #include "tests/rig/network_namespace_thread.h"
@@ -46,7 +47,7 @@ const Ipv4Endpoint kConsole{NetworkAddress(127, 0, 0, 1), 7080};
 // Growth allowed between the sample after the warm-up and the one at the
 // end. The sanitizer builds hold on to more memory of their own (ASan's
 // quarantine of freed blocks is limited to 16 MiB below).
-constexpr uint64_t kResidentGrowthKib = HALVYN_TEST_TIME_SCALE == 1 ? 8 * 1024 : 40 * 1024;
+constexpr uint64_t kResidentGrowthKib = HALVYN_TEST_TIME_SCALE == 1 ? 8 * 1024 : 64 * 1024;
 constexpr int kThreadGrowth = 2;
 
 // Something that must happen now and then, at most once per period.
@@ -101,6 +102,17 @@ class Soak : public testing::LanTest {
   void TearDown() override {
     stun_.reset();
     LanTest::TearDown();
+  }
+
+  // Datagrams the kernel dropped at halvyn's relay socket for want of room.
+  uint64_t RelaySocketDrops() {
+    uint64_t drops = 0;
+    InNamespace(pc_, [&] {
+      drops = bench::ReadUdpSockets([](uint16_t port) { return port == kRelay.port; },
+                                    "/proc/thread-self/net/udp")
+                  .drops;
+    });
+    return drops;
   }
 
   void InNamespace(const std::string& name, const std::function<void()>& work) {
@@ -361,6 +373,7 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
   EXPECT_LE(last.threads, warm.threads + kThreadGrowth)
       << "threads grew from " << warm.threads << " to " << last.threads;
 
+  const uint64_t relayDrops = RelaySocketDrops();
   watch.Stop();
   digest();
   EXPECT_TRUE(publicAddressShown) << "Get Public IP never showed " << kPcAddress;
@@ -403,7 +416,7 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
       "changes %llu, connects %llu/%llu delivered, lists %llu, listed checks %llu, drops in time %llu; routes requested %llu, granted %llu, "
       "refused %llu, probed %llu, released %llu, lost replies %llu, resyncs %d, most at once %d, at end %d; "
       "operator stops %d, clears %d, selections %d; window answers %zu, max %.1f ms, p99 %.1f ms; "
-      "RSS %llu -> %llu KiB, threads %d -> %d; exit %lld ms\n",
+      "RSS %llu -> %llu KiB, threads %d -> %d; relay socket drops %llu; exit %lld ms\n",
       (long long)settings.seconds, (unsigned long long)settings.seed,
       (unsigned long long)clients.sent, (unsigned long long)noise.sent(),
       (unsigned long long)consoleNoise.connections(), (unsigned long long)consoleNoise.answered(),
@@ -416,9 +429,11 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
       (unsigned long long)routeCounts.probes, (unsigned long long)routeCounts.released,
       (unsigned long long)routeCounts.lostReplies, resyncs, routeCounts.mostRoutes, routesAtEnd, stops, clears, selections,
       watch.count(), watch.MaxMs(), watch.PercentileMs(99), (unsigned long long)warm.residentKib,
-      (unsigned long long)last.residentKib, warm.threads, last.threads, (long long)exitMs);
+      (unsigned long long)last.residentKib, warm.threads, last.threads,
+      (unsigned long long)relayDrops, (long long)exitMs);
   std::fflush(stdout);
-  EXPECT_TRUE(findings.empty()) << findings.Report();
+  EXPECT_TRUE(findings.empty()) << findings.Report() << "(the relay socket dropped " << relayDrops
+                                << " datagrams)";
 }
 
 }  // namespace
