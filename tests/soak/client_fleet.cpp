@@ -119,8 +119,7 @@ void ClientFleet::SendRecord(int i, uint8_t letter, int64_t now) {
   if (letter == relay_packet::kKeepAlive || letter == relay_packet::kLogin) c.lastSent = now;
   // Only the first "e" of a login may be the one that adds the record; a
   // repeated "e" for a stored name refreshes nothing.
-  if (letter == relay_packet::kKeepAlive ||
-      (letter == relay_packet::kLogin && !c.firstLoginSent)) {
+  if (letter == relay_packet::kKeepAlive || (letter == relay_packet::kLogin && !c.firstLoginSent)) {
     c.refreshLow = now;
   }
   if (letter == relay_packet::kLogin) c.firstLoginSent = true;
@@ -130,8 +129,8 @@ void ClientFleet::Tick(int64_t now) {
   // Each login makes the server send the whole list to every client, which
   // takes it a while: one "e" at a time, the next once the last is answered,
   // so that the relay socket's queue never overflows and drops keep-alives.
-  const bool mayLogIn = now - lastLogin_ >= Scaled(4) &&
-                        (lastLoginAnswered_ || now - lastLogin_ >= Scaled(1000));
+  const bool mayLogIn =
+      now - lastLogin_ >= Scaled(4) && (lastLoginAnswered_ || now - lastLogin_ >= Scaled(1000));
   bool loggedIn = false;
   for (int i = 0; i < size(); ++i) {
     Client& c = clients_[size_t(i)];
@@ -391,7 +390,8 @@ std::string ClientFleet::History(int i, int64_t at) const {
   std::string text = c.name + ": listed " + std::to_string(at - c.listedSince) + " ms ago (by " +
                      (c.confirmedByWindow ? "the window" : "\"g\"") + "), last \"e\"/\"k\" " +
                      std::to_string(at - c.lastSent) + " ms ago";
-  if (c.portChangedAt >= 0) text += ", new port " + std::to_string(at - c.portChangedAt) + " ms ago";
+  if (c.portChangedAt >= 0)
+    text += ", new port " + std::to_string(at - c.portChangedAt) + " ms ago";
   text += lastList_.count(c.name) ? ", in" : ", not in";
   text += " the list of " + std::to_string(at - lastListAt_) + " ms ago";
   return text;
@@ -410,7 +410,8 @@ void ClientFleet::CheckWindowList(const WindowSnapshot& snapshot, int64_t slackM
     const bool shown = listed.count(c.name) != 0;
     if (c.state == State::kLoggingIn) {
       // A login whose "g" was lost (or which found its name still stored) shows here.
-      if (shown && c.firstLoginSent && c.stateSince < from && !timeline_.Disturbed(c.stateSince, to))
+      if (shown && c.firstLoginSent && c.stateSince < from &&
+          !timeline_.Disturbed(c.stateSince, to))
         Confirm(i, to, true);
       continue;
     }

@@ -48,8 +48,8 @@ class ClientFleet {
     std::unique_ptr<UdpSocket> socket;
     State state = State::kOffline;
     int64_t stateSince = 0;
-    int64_t loginDueAt = 0;     // next "e" (while logging in)
-    int64_t listedSince = -1;   // login confirmed ("g" or the window)
+    int64_t loginDueAt = 0;    // next "e" (while logging in)
+    int64_t listedSince = -1;  // login confirmed ("g" or the window)
     bool firstLoginSent = false;
     // The server's last_seen for this client lies between these two: the
     // first "e" of the login or the last "k", and the last "e" or "k" sent.

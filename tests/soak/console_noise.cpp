@@ -26,9 +26,14 @@ std::string RandomText(std::mt19937_64& random, size_t length, bool printable) {
 
 ConsoleNoise::ConsoleNoise(uint64_t seed, std::string networkNamespace, Ipv4Endpoint console,
                            int64_t everyMs)
-    : random_(seed), namespace_(std::move(networkNamespace)), console_(console), everyMs_(everyMs) {}
+    : random_(seed),
+      namespace_(std::move(networkNamespace)),
+      console_(console),
+      everyMs_(everyMs) {}
 
-ConsoleNoise::~ConsoleNoise() { Stop(); }
+ConsoleNoise::~ConsoleNoise() {
+  Stop();
+}
 
 void ConsoleNoise::Start() {
   thread_ = std::thread([this] { rig::RunInNetworkNamespace(namespace_, [this] { Run(); }); });
@@ -46,26 +51,26 @@ std::string ConsoleNoise::NextRequest() {
     case 0:
       return RandomText(random_, 1 + random_() % 4096, false);
     case 1:  // a command name no command has
-      {
-        const std::string body = "{\"command\": \"" + RandomText(random_, 12, true) + "\"}";
-        return "POST /api/command HTTP/1.1\r\n" + host + json +
-               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-      }
+    {
+      const std::string body = "{\"command\": \"" + RandomText(random_, 12, true) + "\"}";
+      return "POST /api/command HTTP/1.1\r\n" + host + json +
+             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    }
     case 2:  // JSON cut short
       return "POST /api/command HTTP/1.1\r\n" + host + json +
              "Content-Length: 64\r\n\r\n{\"command\": ";
     case 3:  // not JSON at all
-      {
-        const std::string body = RandomText(random_, random_() % 300, false);
-        return "POST /api/command HTTP/1.1\r\n" + host + json +
-               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-      }
+    {
+      const std::string body = RandomText(random_, random_() % 300, false);
+      return "POST /api/command HTTP/1.1\r\n" + host + json +
+             "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    }
     case 4:  // a foreign Host (DNS rebinding) on a harmless command
       return "POST /api/command HTTP/1.1\r\nHost: attacker.example\r\n" + json +
              "Content-Length: 20\r\n\r\n{\"command\":\"about\"}";
     case 5:  // a header line far too long
-      return "GET /api/window HTTP/1.1\r\n" + host + "X-Filler: " + RandomText(random_, 20000, true) +
-             "\r\n\r\n";
+      return "GET /api/window HTTP/1.1\r\n" + host +
+             "X-Filler: " + RandomText(random_, 20000, true) + "\r\n\r\n";
     case 6:  // a broken chunked body
       return "POST /api/command HTTP/1.1\r\n" + host + json +
              "Transfer-Encoding: chunked\r\n\r\nZZ\r\n" + RandomText(random_, 10, true) + "\r\n";

@@ -18,8 +18,7 @@ namespace halvyn::soak {
 
 class ConsoleNoise {
  public:
-  ConsoleNoise(uint64_t seed, std::string networkNamespace, Ipv4Endpoint console,
-               int64_t everyMs);
+  ConsoleNoise(uint64_t seed, std::string networkNamespace, Ipv4Endpoint console, int64_t everyMs);
   ~ConsoleNoise();
   void Start();
   void Stop();

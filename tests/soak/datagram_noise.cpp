@@ -38,12 +38,15 @@ std::vector<uint8_t> DatagramNoise::RandomBytes(size_t length) {
 std::vector<uint8_t> DatagramNoise::RelayNoise() {
   // Lengths around every boundary the relay has: the header, a record, a
   // route packet, its 1024-byte buffer, and far beyond.
-  static constexpr size_t kLengths[] = {0, 1, 3, 4, 119, 120, 121, 122, 227, 228, 229, 1023, 1024, 1025, 4000};
-  const size_t length = random_() % 2 ? kLengths[random_() % std::size(kLengths)] : random_() % 1500;
+  static constexpr size_t kLengths[] = {0,   1,   3,   4,    119,  120,  121, 122,
+                                        227, 228, 229, 1023, 1024, 1025, 4000};
+  const size_t length =
+      random_() % 2 ? kLengths[random_() % std::size(kLengths)] : random_() % 1500;
   std::vector<uint8_t> packet = RandomBytes(length);
   if (length >= 4 && random_() % 4 != 0) {
     // Mostly well-formed headers, so the commands themselves are reached.
-    static constexpr uint8_t kLetters[] = {'f', 'g', 'h', 'i', 'k', 'p', 'r', 'x', 'z', 'u', 0, 0xFF};
+    static constexpr uint8_t kLetters[] = {'f', 'g', 'h', 'i', 'k', 'p',
+                                           'r', 'x', 'z', 'u', 0,   0xFF};
     packet[0] = relay_packet::kMagic0;
     packet[1] = relay_packet::kMagic1;
     packet[2] = kLetters[random_() % std::size(kLetters)];

@@ -42,7 +42,8 @@ int RouteDriver::Endpoint() {
 }
 
 int RouteDriver::RouteCount() const {
-  return int(std::count_if(slots_.begin(), slots_.end(), [](const auto& r) { return r.has_value(); }));
+  return int(
+      std::count_if(slots_.begin(), slots_.end(), [](const auto& r) { return r.has_value(); }));
 }
 
 std::optional<RouteSlot> RouteDriver::AnyRoute() const {
@@ -92,9 +93,10 @@ bool RouteDriver::Request(int64_t now, int k) {
 
   // The model: lowest free slot, then the k lowest free channels.
   const int freeChannels = 32 - std::popcount(channelMask_);
-  const auto freeSlot = std::find_if(slots_.begin(), slots_.end(), [](const auto& r) { return !r; });
-  pending.expectGranted = k >= 1 && k <= kMaxRouteChannels && freeSlot != slots_.end() &&
-                          freeChannels >= k;
+  const auto freeSlot =
+      std::find_if(slots_.begin(), slots_.end(), [](const auto& r) { return !r; });
+  pending.expectGranted =
+      k >= 1 && k <= kMaxRouteChannels && freeSlot != slots_.end() && freeChannels >= k;
   if (pending.expectGranted) {
     pending.expectSlot = RouteSlot(freeSlot - slots_.begin());
     int taken = 0;
@@ -148,7 +150,7 @@ void RouteDriver::Step(int64_t now) {
   // Now and then a count the server must refuse whatever is free.
   // Mostly small routes, so that all 32 slots fill up as well as all channels.
   const uint64_t dice = random_() % 16;
-  const int k = dice == 0 ? 9 + int(random_() % 3)
+  const int k = dice == 0   ? 9 + int(random_() % 3)
                 : dice < 10 ? 1
                 : dice < 13 ? 2 + int(random_() % 3)
                             : 5 + int(random_() % 4);
@@ -194,8 +196,10 @@ void RouteDriver::Judge(int64_t now) {
   request_.reset();
   const auto& u = *pending.u;
   const auto& v = *pending.v;
-  const CRouteInfo uBody(std::span<const uint8_t, CRouteInfo::kSize>(&u[kRouteBodyOffset], CRouteInfo::kSize));
-  const CRouteInfo vBody(std::span<const uint8_t, CRouteInfo::kSize>(&v[kRouteBodyOffset], CRouteInfo::kSize));
+  const CRouteInfo uBody(
+      std::span<const uint8_t, CRouteInfo::kSize>(&u[kRouteBodyOffset], CRouteInfo::kSize));
+  const CRouteInfo vBody(
+      std::span<const uint8_t, CRouteInfo::kSize>(&v[kRouteBodyOffset], CRouteInfo::kSize));
   const uint16_t slotPort = uBody.rx_port();
 
   // Headers, the zeroed record area, and the bodies: each endpoint finds the
@@ -219,9 +223,8 @@ void RouteDriver::Judge(int64_t now) {
   if (granted != pending.expectGranted) {
     findings_.Add(granted ? "a request was granted though slots or channels were full"
                           : "a request was refused though a slot and its channels were free",
-                  "k=" + std::to_string(pending.route.k) + ", " +
-                      std::to_string(RouteCount()) + " routes, channel mask " +
-                      std::to_string(channelMask_));
+                  "k=" + std::to_string(pending.route.k) + ", " + std::to_string(RouteCount()) +
+                      " routes, channel mask " + std::to_string(channelMask_));
   }
   if (!granted) return;
   const std::optional<RouteSlot> slot = SlotOfPort(slotPort);
@@ -257,12 +260,11 @@ void RouteDriver::CheckNotice(const PendingRelease& release, std::span<const uin
                               uint8_t letter) {
   CRouteInfo expected = release.route.request;
   expected.set_tx_chans(release.route.channels);
-  const CRouteInfo body(
-      std::span<const uint8_t, CRouteInfo::kSize>(datagram.data() + kRouteBodyOffset, CRouteInfo::kSize));
-  const bool headerOk =
-      datagram[0] == 'p' && datagram[1] == 'r' &&
-      std::all_of(datagram.begin() + 3, datagram.begin() + kRouteBodyOffset,
-                  [](uint8_t b) { return b == 0; });
+  const CRouteInfo body(std::span<const uint8_t, CRouteInfo::kSize>(
+      datagram.data() + kRouteBodyOffset, CRouteInfo::kSize));
+  const bool headerOk = datagram[0] == 'p' && datagram[1] == 'r' &&
+                        std::all_of(datagram.begin() + 3, datagram.begin() + kRouteBodyOffset,
+                                    [](uint8_t b) { return b == 0; });
   if (!headerOk || body != expected) {
     findings_.Add("a release notice does not carry the stored record with its channels",
                   std::string(1, char(letter)) + " for " + SlotText(release.slot) + ": channels " +
@@ -274,7 +276,8 @@ void RouteDriver::CheckNotice(const PendingRelease& release, std::span<const uin
 bool RouteDriver::ReleaseShownOnDevice(RouteSlot slot) const {
   const std::optional<DeviceImage> image = DeviceImage::Read(device_.imagePath);
   if (!image) return false;
-  const std::vector<uint8_t> summary = image->Block(RouteSummaryRegister(slot), kRouteSummaryBlockSize);
+  const std::vector<uint8_t> summary =
+      image->Block(RouteSummaryRegister(slot), kRouteSummaryBlockSize);
   return std::all_of(summary.begin(), summary.end(), [](uint8_t b) { return b == 0; });
 }
 
@@ -317,7 +320,8 @@ void RouteDriver::Pump(int64_t now) {
                            now - c.listedSince > Scaled(500);
     }
     route->learntPort = rx.socket->LocalEndpoint().port;
-    fleet_.Send(route->rx, BuildRecordPacket(kPortProbeLetter, rx.record), {kLoopback, SlotPort(s)});
+    fleet_.Send(route->rx, BuildRecordPacket(kPortProbeLetter, rx.record),
+                {kLoopback, SlotPort(s)});
     route->probedAt = now;
     ++counters_.probes;
   }
@@ -348,7 +352,8 @@ void RouteDriver::CheckWindowRows(const nlohmann::json& rows) {
                                      EndpointText(route.request.rx_port()),
                                      ChannelsText(route.channels, route.k)};
     if (row != expected)
-      findings_.Add("a forward route row differs from its route", text + " instead of " + expected.dump());
+      findings_.Add("a forward route row differs from its route",
+                    text + " instead of " + expected.dump());
     for (int i = 0; i < route.k; ++i) {
       const uint32_t bit = 1u << (route.channels[size_t(i)] - 1);
       if (channels & bit) findings_.Add("two forward routes share a channel", text);
@@ -400,7 +405,8 @@ void RouteDriver::CheckDeviceImage(const DeviceImage& image,
     inputs.slot = s;
     if (!same(image.Block(TransmitTemplateRegister(s), kTransmitTemplateSize),
               BuildTransmitTemplate(inputs)))
-      findings_.Add("a route's transmit template on the device differs from its route", SlotText(s));
+      findings_.Add("a route's transmit template on the device differs from its route",
+                    SlotText(s));
   }
 }
 

@@ -46,8 +46,7 @@ class RouteDriver {
     int mostRoutes = 0;  // routes held at once
   };
 
-  RouteDriver(ClientFleet& fleet, Ipv4Endpoint relay, std::mt19937_64& random,
-              Findings& findings);
+  RouteDriver(ClientFleet& fleet, Ipv4Endpoint relay, std::mt19937_64& random, Findings& findings);
 
   // For ClientFleet::OnRouteReply.
   void OnReply(int client, std::span<const uint8_t> datagram);
@@ -119,7 +118,7 @@ class RouteDriver {
   Findings& findings_;
 
   std::array<std::optional<Route>, kRouteSlotCount> slots_;
-  uint32_t channelMask_ = 0;      // bit c-1: channel c in use
+  uint32_t channelMask_ = 0;             // bit c-1: channel c in use
   uint32_t releasedSinceSelection_ = 0;  // slots whose blocks must read zero
   SelectedDevice device_;
   std::optional<PendingRequest> request_;

@@ -68,9 +68,9 @@ class Soak : public testing::LanTest {
     if (IsSkipped() || HasFatalFailure()) return;
     for (int n = 1; n <= 2; ++n) {
       imagePaths_[n - 1] = rig_->directory() + "/dev" + std::to_string(n) + ".image";
-      StartDevsim(AddDevice(n), {"--id", "SOAK-" + std::to_string(n), "--name", "Soak device",
-                                 "--mac", kDeviceMacs[n - 1], "--quiet", "--dump-file",
-                                 imagePaths_[n - 1]});
+      StartDevsim(AddDevice(n),
+                  {"--id", "SOAK-" + std::to_string(n), "--name", "Soak device", "--mac",
+                   kDeviceMacs[n - 1], "--quiet", "--dump-file", imagePaths_[n - 1]});
     }
     noise_ = rig_->AddHost("noise");
     rig_->AddAdapter(noise_, "eth0", std::string(kNoiseAddress) + "/24");
@@ -83,7 +83,8 @@ class Soak : public testing::LanTest {
       stun_.emplace(Ipv4Endpoint{*ParseDotted(kStunAddress), 3478});
       answering = stun_->WaitUntilAnswering();
     });
-    ASSERT_TRUE(stun_->started()) << "turnserver cannot be run: scripts/install-deps.sh test installs coturn";
+    ASSERT_TRUE(stun_->started())
+        << "turnserver cannot be run: scripts/install-deps.sh test installs coturn";
     ASSERT_TRUE(answering) << stun_->Output();
 
     // ASan keeps freed memory in a quarantine of up to 256 MiB, which would
@@ -156,9 +157,8 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
   ClientFleet fleet([&](const std::function<void()>& work) { InNamespace(pc_, work); }, kRelay,
                     random, findings, timeline);
   RouteDriver routes(fleet, kRelay, random, findings);
-  fleet.OnRouteReply([&](int client, std::span<const uint8_t> datagram) {
-    routes.OnReply(client, datagram);
-  });
+  fleet.OnRouteReply(
+      [&](int client, std::span<const uint8_t> datagram) { routes.OnReply(client, datagram); });
   DatagramNoise noise(settings.seed + 1, *ParseDotted(kPcAddress));
   ASSERT_TRUE(noise.Open([&](const std::function<void()>& work) { InNamespace(noise_, work); }));
   ConsoleNoise consoleNoise(settings.seed + 2, pc_, kConsole, Scaled(kConsoleNoiseEveryMs));
@@ -179,7 +179,8 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
     for (const WindowSample& sample : watch.Take()) {
       ++windowSamples;
       WindowSnapshot snapshot{sample.sentAt, sample.answeredAt, {}};
-      for (const json& name : sample.window["remoteDevices"]) snapshot.remoteDevices.push_back(name);
+      for (const json& name : sample.window["remoteDevices"])
+        snapshot.remoteDevices.push_back(name);
       fleet.CheckWindowList(snapshot, Scaled(1000));
       if (!sample.window["messageBoxes"].empty()) {
         findings.Add("a message box was raised", sample.window["messageBoxes"].dump());
@@ -210,7 +211,8 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
 
   // Warm-up: every client that should be online is, and confirmed.
   ASSERT_TRUE(turnUntil([&] { return fleet.Settled(); }, Scaled(60000)))
-      << fleet.OnlineCount() << " clients online\n" << findings.Report();
+      << fleet.OnlineCount() << " clients online\n"
+      << findings.Report();
 
   // The loaded phase. The operator's actions repeat every cycle; those that
   // reset route state wait until no route step is in flight.
@@ -232,7 +234,8 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
     plan.push_back({c + cycle * 80 / 100, Action::kSelectFirst});
     plan.push_back({c + cycle * 90 / 100, Action::kPublicIp});
   }
-  std::sort(plan.begin(), plan.end(), [](const Planned& a, const Planned& b) { return a.at < b.at; });
+  std::sort(plan.begin(), plan.end(),
+            [](const Planned& a, const Planned& b) { return a.at < b.at; });
 
   Every churn{Scaled(kChurnEveryMs)};
   Every info{Scaled(kInfoEveryMs)};
@@ -369,7 +372,8 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
   const ProcessStatus last = ProcessStatus::Read(halvyn_->pid());
   EXPECT_TRUE(warm.ok && last.ok) << "cannot read /proc/" << halvyn_->pid() << "/status";
   EXPECT_LE(last.residentKib, warm.residentKib + kResidentGrowthKib)
-      << "resident memory grew from " << warm.residentKib << " KiB to " << last.residentKib << " KiB";
+      << "resident memory grew from " << warm.residentKib << " KiB to " << last.residentKib
+      << " KiB";
   EXPECT_LE(last.threads, warm.threads + kThreadGrowth)
       << "threads grew from " << warm.threads << " to " << last.threads;
 
@@ -387,7 +391,8 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
   halvyn_->Command("exit");
   const std::optional<int> status = halvyn_->WaitForExit(std::chrono::milliseconds(Scaled(2000)));
   const int64_t exitMs = NowMs() - exitAt;
-  EXPECT_EQ(status, std::optional<int>(0)) << "Exit took more than " << Scaled(2000) << " ms or failed";
+  EXPECT_EQ(status, std::optional<int>(0))
+      << "Exit took more than " << Scaled(2000) << " ms or failed";
   const std::string errors = halvyn_->Stderr();
   for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
                              "ERROR: LeakSanitizer", "runtime error"})
@@ -413,8 +418,10 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
   std::printf(
       "soak figures: %lld s, seed %llu; datagrams sent %llu by clients, %llu noise, %llu console "
       "connections (%llu answered); clients %d, logins %llu, logouts %llu, vanished %llu, NAT "
-      "changes %llu, connects %llu/%llu delivered, lists %llu, listed checks %llu, drops in time %llu; routes requested %llu, granted %llu, "
-      "refused %llu, probed %llu, released %llu, lost replies %llu, resyncs %d, most at once %d, at end %d; "
+      "changes %llu, connects %llu/%llu delivered, lists %llu, listed checks %llu, drops in time "
+      "%llu; routes requested %llu, granted %llu, "
+      "refused %llu, probed %llu, released %llu, lost replies %llu, resyncs %d, most at once %d, "
+      "at end %d; "
       "operator stops %d, clears %d, selections %d; window answers %zu, max %.1f ms, p99 %.1f ms; "
       "RSS %llu -> %llu KiB, threads %d -> %d; relay socket drops %llu; exit %lld ms\n",
       (long long)settings.seconds, (unsigned long long)settings.seed,
@@ -427,10 +434,10 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
       (unsigned long long)clients.dropsSeen, (unsigned long long)routeCounts.requests,
       (unsigned long long)routeCounts.granted, (unsigned long long)routeCounts.refused,
       (unsigned long long)routeCounts.probes, (unsigned long long)routeCounts.released,
-      (unsigned long long)routeCounts.lostReplies, resyncs, routeCounts.mostRoutes, routesAtEnd, stops, clears, selections,
-      watch.count(), watch.MaxMs(), watch.PercentileMs(99), (unsigned long long)warm.residentKib,
-      (unsigned long long)last.residentKib, warm.threads, last.threads,
-      (unsigned long long)relayDrops, (long long)exitMs);
+      (unsigned long long)routeCounts.lostReplies, resyncs, routeCounts.mostRoutes, routesAtEnd,
+      stops, clears, selections, watch.count(), watch.MaxMs(), watch.PercentileMs(99),
+      (unsigned long long)warm.residentKib, (unsigned long long)last.residentKib, warm.threads,
+      last.threads, (unsigned long long)relayDrops, (long long)exitMs);
   std::fflush(stdout);
   EXPECT_TRUE(findings.empty()) << findings.Report() << "(the relay socket dropped " << relayDrops
                                 << " datagrams)";

@@ -28,7 +28,9 @@ WindowWatch::WindowWatch(std::string networkNamespace, Ipv4Endpoint console, int
       boundMs_(boundMs),
       findings_(findings) {}
 
-WindowWatch::~WindowWatch() { Stop(); }
+WindowWatch::~WindowWatch() {
+  Stop();
+}
 
 void WindowWatch::Start() {
   thread_ = std::thread([this] { rig::RunInNetworkNamespace(namespace_, [this] { Run(); }); });

@@ -28,8 +28,8 @@ struct WindowSample {
 
 class WindowWatch {
  public:
-  WindowWatch(std::string networkNamespace, Ipv4Endpoint console, int64_t everyMs,
-              int64_t boundMs, Findings& findings);
+  WindowWatch(std::string networkNamespace, Ipv4Endpoint console, int64_t everyMs, int64_t boundMs,
+              Findings& findings);
   ~WindowWatch();
   void Start();
   void Stop();
