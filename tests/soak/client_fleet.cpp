@@ -122,7 +122,10 @@ void ClientFleet::SendRecord(int i, uint8_t letter, int64_t now) {
   if (letter == relay_packet::kKeepAlive || (letter == relay_packet::kLogin && !c.firstLoginSent)) {
     c.refreshLow = now;
   }
-  if (letter == relay_packet::kLogin) c.firstLoginSent = true;
+  if (letter == relay_packet::kLogin) {
+    c.firstLoginSent = true;
+    c.loginRecord = c.record;
+  }
 }
 
 void ClientFleet::Tick(int64_t now) {
@@ -320,7 +323,7 @@ void ClientFleet::CheckLoginReply(int i, std::span<const uint8_t> bytes) {
   const ClientRecord echoed = ClientRecord::FromBytes(bytes.data() + relay_packet::kRecordOffset);
   // The stored record: the client's bytes with the address and port the
   // server saw, and its tick.
-  ClientRecord expected = c.record;
+  ClientRecord expected = c.loginRecord;
   expected.set_ip(kLoopback);
   expected.set_port(c.socket ? c.socket->LocalEndpoint().port : 0);
   expected.set_last_seen(echoed.last_seen());

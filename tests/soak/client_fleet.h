@@ -44,7 +44,8 @@ class ClientFleet {
   struct Client {
     std::string name;
     bool keeper = false;
-    ClientRecord record;  // as the client sends it (name, p2p, its own bytes)
+    ClientRecord record;       // as the client sends it (name, p2p, its own bytes)
+    ClientRecord loginRecord;  // as its last "e" carried it
     std::unique_ptr<UdpSocket> socket;
     State state = State::kOffline;
     int64_t stateSince = 0;
