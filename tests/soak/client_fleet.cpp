@@ -363,6 +363,18 @@ void ClientFleet::CheckList(std::span<const uint8_t> bytes, size_t length) {
     }
   }
   if (names.size() != n) findings_.Add("\"h\" lists a name twice", std::to_string(n));
+  // Whoever keeps alive is in the table the list was made from.
+  const int64_t now = NowMs();
+  for (int i = 0; i < size(); ++i) {
+    const Client& c = clients_[size_t(i)];
+    if (c.state != State::kOnline || c.listedSince < 0 || c.listedSince > now - Scaled(3000) ||
+        timeline_.Disturbed(c.listedSince, now))
+      continue;
+    if (!lastList_.count(c.name))
+      findings_.Add("a client that keeps alive is missing from the list the server sends",
+                    History(i, now));
+    ++counters_.presenceChecks;
+  }
 }
 
 void ClientFleet::CheckConnect(int i, std::span<const uint8_t> bytes, size_t length) {
