@@ -39,11 +39,12 @@ uint64_t PeakResidentKib(pid_t pid) {
   return StatusKib(pid, "VmHWM:");
 }
 
-UdpSocketCounters ReadUdpSockets(const std::function<bool(uint16_t port)>& accept) {
+UdpSocketCounters ReadUdpSockets(const std::function<bool(uint16_t port)>& accept,
+                                 const char* table) {
   // "sl local_address rem_address st tx_queue:rx_queue tr:when retrnsmt uid
   //  timeout inode ref pointer drops", addresses as HEXADDR:HEXPORT.
   UdpSocketCounters counters;
-  std::ifstream in("/proc/net/udp");
+  std::ifstream in(table);
   std::string line;
   std::getline(in, line);  // the heading
   while (std::getline(in, line)) {

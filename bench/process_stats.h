@@ -25,8 +25,10 @@ struct UdpSocketCounters {
   int sockets = 0;
 };
 
-// Sums /proc/net/udp (this network namespace) over the sockets whose local
-// port the predicate accepts.
-UdpSocketCounters ReadUdpSockets(const std::function<bool(uint16_t port)>& accept);
+// Sums /proc/net/udp (this process's network namespace) over the sockets
+// whose local port the predicate accepts. A thread that has entered another
+// namespace reads that one's table at /proc/thread-self/net/udp.
+UdpSocketCounters ReadUdpSockets(const std::function<bool(uint16_t port)>& accept,
+                                 const char* table = "/proc/net/udp");
 
 }  // namespace halvyn::bench

@@ -62,6 +62,9 @@ std::optional<ClientRecord> ClientTable::RemoveIfSilent(int index, uint32_t now,
   if (index < 0 || index >= count_) return std::nullopt;
   const ClientRecord record = records_[size_t(index)];
   if (uint32_t(now - record.last_seen()) < limitMs) return std::nullopt;
+  // Heard after `now` was taken: a keep-alive handled while the sweep waited
+  // for the lock. Its unsigned age would wrap to weeks; it is fresh.
+  if (uint32_t(record.last_seen() - now) < limitMs) return std::nullopt;
   RemoveAt(index);
   return record;
 }

@@ -50,7 +50,9 @@ class ClientTable {
   // Removes the record with this name; true when one was removed.
   bool Remove(std::string_view name) EXCLUDES(mutex_);
   // Removes the record at index if now - last_seen >= limitMs (unsigned 32-bit
-  // difference, so the tick's wrap does no harm) and returns it.
+  // difference, so the tick's wrap does no harm) and returns it. A last_seen
+  // less than limitMs after now (refreshed since the caller read its clock)
+  // counts as fresh.
   std::optional<ClientRecord> RemoveIfSilent(int index, uint32_t now, uint32_t limitMs)
       EXCLUDES(mutex_);
   // Forgets every record; storage and capacity stay.

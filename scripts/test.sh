@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the normal, the ASan+UBSan and the TSan
-# builds, and runs every test: all kinds in the normal build, the unit and
-# integration tests again under both sanitizers, and a short run (about 20 s)
-# of every fuzzer in the ASan build.
+# builds, and runs every test: all kinds in the normal build, the unit,
+# integration and soak tests again under both sanitizers, and a short run
+# (about 20 s) of every fuzzer in the ASan build.
 # Set HALVYN_TEST_BUILDS="default" (or "default asan") to run fewer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,9 +18,9 @@ for build in $builds; do
   if [ "$build" = default ]; then
     labels=""
   elif [ "$build" = asan ]; then
-    labels="unit|integration|fuzz"
+    labels="unit|integration|fuzz|soak"
   else
-    labels="unit|integration"
+    labels="unit|integration|soak"
   fi
   if ! ctest --preset "$build" -j "$jobs" ${labels:+-L "$labels"}; then
     status=1

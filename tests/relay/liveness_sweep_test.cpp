@@ -42,6 +42,21 @@ TEST_F(SweepTest, DifferenceIsTakenAcrossTheTickWrap) {
   EXPECT_EQ(table.At(0)->name(), "beforeWrap");
 }
 
+// A keep-alive handled while the sweep runs (it waits for the client-table
+// lock between records) leaves last_seen later than the sweep's time.
+TEST_F(SweepTest, ClientHeardAfterTheSweepsTimeStays) {
+  table.Add(HeardAt("justNow", 100000 + 3));
+  table.Add(HeardAt("goes", 100000 - 24600));
+  EXPECT_EQ(SweepSilentClients(table, lock, notices, 100000), 1);
+  ASSERT_EQ(table.count(), 1);
+  EXPECT_EQ(table.At(0)->name(), "justNow");
+  // The same across the tick's wrap: the sweep's time just before it, the keep-alive just after.
+  table.Clear();
+  table.Add(HeardAt("afterWrap", 5));
+  EXPECT_EQ(SweepSilentClients(table, lock, notices, 0xFFFFFFF0u), 0);
+  EXPECT_EQ(table.count(), 1);
+}
+
 TEST_F(SweepTest, ThreeSilentClientsGoInOneSweepEachWithItsOwnNotice) {
   table.Add(HeardAt("a", 0));
   table.Add(HeardAt("live", 50000));
