@@ -223,7 +223,9 @@ void CHalvynDlg::AppendLog(std::string_view text) {
 
 void CHalvynDlg::OnClientLogin(const ClientRecord* record) {
   if (!record) return;
-  remoteDevices_.Add(record->name());
+  // The relay added the client before it waited for this notice; a Clear
+  // clients handled meanwhile has emptied the table, and the list follows it.
+  if (clientTable_.Find(record->name())) remoteDevices_.Add(record->name());
   AppendLog(LoginLine(*record));
 }
 

@@ -52,6 +52,7 @@ TEST(LogLines, WriteControlBytesOfANameAsHexSoNoLineCanBeForged) {
 
 TEST_F(HalvynDlgTest, LoginThenLogoutListsAndUnlistsAndLogsTwoLines) {
   const ClientRecord dev7 = Client("dev7", NetworkAddress(198, 51, 100, 7), 30000);
+  table.Add(dev7);
   dlg.OnClientLogin(&dev7);
   EXPECT_EQ(dlg.View().remoteDevices, std::vector<std::string>{"dev7"});
   dlg.OnClientLogout(dev7, false);
@@ -67,6 +68,7 @@ TEST_F(HalvynDlgTest, LoginThenLogoutListsAndUnlistsAndLogsTwoLines) {
 TEST_F(HalvynDlgTest, ListIsSortedIgnoringCaseAndLogoutRemovesOnlyTheFirstMatch) {
   for (const char* name : {"zeta", "Beta", "alpha", "beta", "alpha"}) {
     const ClientRecord record = NamedRecord(name);
+    table.Add(record);
     dlg.OnClientLogin(&record);
   }
   EXPECT_EQ(dlg.View().remoteDevices,
@@ -134,6 +136,17 @@ TEST_F(HalvynDlgTest, ClearClientsEmptiesListAndTableWhetherRunningOrNot) {
   dlg.OnClearClients();
   EXPECT_EQ(table.count(), 0);
   EXPECT_TRUE(dlg.View().remoteDevices.empty());
+}
+
+// The relay adds a client, then waits for the window to take its login notice;
+// a Clear clients handled first must not leave the name listed without a client.
+TEST_F(HalvynDlgTest, LoginNoticeAfterClearClientsIsLoggedButNotListed) {
+  const ClientRecord late = NamedRecord("late");
+  table.Add(late);
+  dlg.OnClearClients();
+  dlg.OnClientLogin(&late);
+  EXPECT_TRUE(dlg.View().remoteDevices.empty());
+  EXPECT_EQ(dlg.View().messageLog, "late(0.0.0.0:0)login.\r\n");
 }
 
 TEST_F(HalvynDlgTest, ExitWhileStoppedOnlyEndsTheWindow) {

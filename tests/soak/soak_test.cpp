@@ -127,7 +127,11 @@ class Soak : public testing::LanTest {
     for (size_t i = 0; i < window["lanDevices"].size(); ++i)
       if (window["lanDevices"][i][3] == DeviceAddress(n)) row = int(i);
     json after;
-    if (row < 0 || halvyn_->Command("select-device", nullptr, &after, row) != 200) return false;
+    if (row < 0) return false;
+    {
+      const auto busy = watch_->OperatorCommand();
+      if (halvyn_->Command("select-device", nullptr, &after, row) != 200) return false;
+    }
     EXPECT_EQ(after["forwardRoutes"], json::array()) << "selection leaves the route list empty";
     SelectedDevice device;
     device.address = *ParseDotted(DeviceAddress(n));
@@ -143,6 +147,7 @@ class Soak : public testing::LanTest {
   std::optional<testing::StunServerProcess> stun_;
   MacAddress gatewayMac_{};
   int selected_ = 0;
+  WindowWatch* watch_ = nullptr;  // the test's, while it runs
 };
 
 TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
@@ -163,6 +168,7 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
   ASSERT_TRUE(noise.Open([&](const std::function<void()>& work) { InNamespace(noise_, work); }));
   ConsoleNoise consoleNoise(settings.seed + 2, pc_, kConsole, Scaled(kConsoleNoiseEveryMs));
   WindowWatch watch(pc_, kConsole, kWindowPollEveryMs, Scaled(kWindowAnswerMs), findings);
+  watch_ = &watch;
 
   ASSERT_TRUE(SelectDevice(1, routes));
   watch.Start();

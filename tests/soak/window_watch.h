@@ -3,6 +3,12 @@
 // does not answer, or answers later than the bound, is a finding: some thread
 // of the server is holding the window thread up.
 //
+// The window runs one handler at a time, so a request that meets an operator's
+// command waits for it: a device selection paces its sixteen writes over about
+// 85 ms on the window thread. Such a request gets the bound twice, once for the
+// command and once for itself; the main thread marks those commands with
+// OperatorCommand().
+//
 // Its own thread; Take() from the main thread.
 #pragma once
 
@@ -34,6 +40,19 @@ class WindowWatch {
   void Start();
   void Stop();
 
+  // Marks an operator command in progress until the returned guard goes.
+  class OperatorCommandGuard {
+   public:
+    explicit OperatorCommandGuard(WindowWatch& watch) : watch_(watch) { ++watch_.commandsInFlight_; }
+    ~OperatorCommandGuard();
+    OperatorCommandGuard(const OperatorCommandGuard&) = delete;
+    OperatorCommandGuard& operator=(const OperatorCommandGuard&) = delete;
+
+   private:
+    WindowWatch& watch_;
+  };
+  OperatorCommandGuard OperatorCommand() { return OperatorCommandGuard(*this); }
+
   // The windows read since the last call, oldest first.
   std::vector<WindowSample> Take();
 
@@ -51,6 +70,8 @@ class WindowWatch {
   int64_t boundMs_;
   Findings& findings_;
   std::atomic<bool> stop_{false};
+  std::atomic<int> commandsInFlight_{0};
+  std::atomic<int64_t> lastCommandEndedUs_{0};
   std::thread thread_;
   std::mutex mutex_;
   std::deque<WindowSample> samples_;  // guarded by mutex_
