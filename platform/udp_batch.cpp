@@ -7,17 +7,11 @@
 #include <array>
 #include <cerrno>
 
+#include "platform/sockaddr_ipv4.h"
+
 namespace halvyn {
 
 namespace {
-
-sockaddr_in ToSockaddr(Ipv4Endpoint endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = endpoint.address;
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
 
 // Errors that refuse one datagram but leave the socket usable for the next.
 bool RefusesOnlyThisDatagram(int error) {
@@ -130,7 +124,7 @@ bool ReceiveBatch::truncated(size_t i) const {
 
 Ipv4Endpoint ReceiveBatch::source(size_t i) const {
   const sockaddr_in& source = headers_->sources[i];
-  return {source.sin_addr.s_addr, ntohs(source.sin_port)};
+  return FromSockaddr(source);
 }
 
 }  // namespace halvyn

@@ -10,21 +10,10 @@
 #include <array>
 #include <cerrno>
 
+#include "platform/sockaddr_ipv4.h"
 #include "platform/udp_batch.h"
 
 namespace halvyn {
-
-namespace {
-
-sockaddr_in ToSockaddr(Ipv4Endpoint endpoint) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = endpoint.address;
-  address.sin_port = htons(endpoint.port);
-  return address;
-}
-
-}  // namespace
 
 UdpSocket::UdpSocket() {
   fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -50,7 +39,7 @@ Ipv4Endpoint UdpSocket::LocalEndpoint() const {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
-  return {address.sin_addr.s_addr, ntohs(address.sin_port)};
+  return FromSockaddr(address);
 }
 
 bool UdpSocket::SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint destination) const {
@@ -95,7 +84,7 @@ ReceiveResult UdpSocket::ReceiveWithFlags(std::span<uint8_t> buffer, int flags) 
   result.status = ReceiveResult::Status::kDatagram;
   result.truncated = size_t(n) > buffer.size();
   result.size = result.truncated ? buffer.size() : size_t(n);
-  result.source = {source.sin_addr.s_addr, ntohs(source.sin_port)};
+  result.source = FromSockaddr(source);
   return result;
 }
 

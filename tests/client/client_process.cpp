@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "tests/support/child_exit.h"
 
 extern char** environ;
 
@@ -100,16 +101,8 @@ uint16_t ClientProcess::WaitForReadyPort(int timeoutMs) const {
 
 std::optional<int> ClientProcess::WaitForExit(int timeoutMs) {
   if (exitStatus_ || pid_ <= 0) return exitStatus_;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  do {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return exitStatus_;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return std::nullopt;
+  exitStatus_ = WaitForChildExit(pid_, std::chrono::milliseconds(timeoutMs));
+  return exitStatus_;
 }
 
 void ClientProcess::Signal(int signal) {

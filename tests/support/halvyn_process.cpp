@@ -3,7 +3,6 @@
 #include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include <thread>
 
 #include "tests/rig/network_namespace_thread.h"
+#include "tests/support/child_exit.h"
 
 extern char** environ;
 
@@ -147,16 +147,8 @@ std::optional<nlohmann::json> HalvynProcess::WaitForWindow(
 std::optional<int> HalvynProcess::WaitForExit(std::chrono::milliseconds timeout) {
   if (exitStatus_) return exitStatus_;
   if (pid_ <= 0) return std::nullopt;  // never started: waitpid(-1) would reap another child
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return exitStatus_;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return std::nullopt;
+  exitStatus_ = WaitForChildExit(pid_, timeout);
+  return exitStatus_;
 }
 
 void HalvynProcess::Signal(int signal) {
