@@ -12,8 +12,8 @@ std::string LimitLine(RelayLimit limit, uint32_t address, const RelayLimits& lim
       return "Limit: datagrams from " + from + " dropped (over " +
              std::to_string(limits.datagramsPerIp) + " per second).\r\n";
     case RelayLimit::kNamesPerIp:
-      return "Limit: logins from " + from + " refused (over " +
-             std::to_string(limits.namesPerIp) + " names).\r\n";
+      return "Limit: logins from " + from + " refused (over " + std::to_string(limits.namesPerIp) +
+             " names).\r\n";
     case RelayLimit::kBytesPerIp:
       return "Limit: datagrams to " + from + " held back (over " +
              std::to_string(limits.bytesPerIp) + " bytes per second).\r\n";

@@ -53,8 +53,7 @@ void ListBroadcaster::Request() {
   FinishSending(clock_.Now(), bytes, held);
 }
 
-void ListBroadcaster::FinishSending(uint32_t now, uint64_t bytes,
-                                    std::vector<Ipv4Endpoint>& held) {
+void ListBroadcaster::FinishSending(uint32_t now, uint64_t bytes, std::vector<Ipv4Endpoint>& held) {
   sending_ = false;
   anySent_ = true;
   const uint64_t ms = bytesPerSecond_ == 0 ? 0 : bytes * 1000 / bytesPerSecond_;
@@ -147,7 +146,8 @@ void ListBroadcaster::RunPacer() {
     if (wait == 0) continue;
     // A request or a finished send may have come between SendDue and here.
     const uint32_t now = clock_.Now();
-    const bool due = (pending_ && Allowed(now)) || (!owed_.empty() && MsUntil(now, nextRetry_) == 0);
+    const bool due =
+        (pending_ && Allowed(now)) || (!owed_.empty() && MsUntil(now, nextRetry_) == 0);
     if (!sending_ && (due || (wait < 0 && (pending_ || !owed_.empty())))) continue;
     WaitForWork(wait);
     if (stopped_) return;

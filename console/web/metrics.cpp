@@ -17,11 +17,11 @@ namespace {
 constexpr std::string_view kHandledLetters = "efikprx";
 
 constexpr std::string_view kDropReasonNames[kRelayDropReasons] = {
-    "too_short",     "bad_magic",           "unhandled_letter", "unknown_name",
+    "too_short",           "bad_magic",     "unhandled_letter", "unknown_name",
     "short_route_request", "bad_slot_port", "wrong_source",     "release_pending"};
 
-constexpr std::string_view kLimitNames[kRelayLimits] = {
-    "datagrams_per_ip", "names_per_ip", "bytes_per_ip", "routes_from_clients"};
+constexpr std::string_view kLimitNames[kRelayLimits] = {"datagrams_per_ip", "names_per_ip",
+                                                        "bytes_per_ip", "routes_from_clients"};
 
 class Page {
  public:

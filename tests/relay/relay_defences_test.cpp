@@ -1,10 +1,11 @@
 // The relay port's defences with the real dispatcher: per-address limits on
 // what comes in and goes out, and the paced, merged client lists. A fake clock
 // stands for time; the pacer's steps are taken by hand (SendDue).
+#include "relay/relay_defences.h"
+
 #include <gtest/gtest.h>
 
 #include "relay/relay_counters.h"
-#include "relay/relay_defences.h"
 #include "relay/relay_dispatcher.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_notices.h"
@@ -147,10 +148,12 @@ class StrictRoutesTest : public RelayDefencesTest {
 
 TEST_F(StrictRoutesTest, RouteCommandsOnlyFromAnAddressWithAClient) {
   struct Routes final : RouteCommands {
-    void HandleRouteRequest(std::span<const uint8_t>, Ipv4Endpoint, const DatagramSender&) override {
+    void HandleRouteRequest(std::span<const uint8_t>, Ipv4Endpoint,
+                            const DatagramSender&) override {
       ++requests;
     }
-    void HandleRouteRelease(std::span<const uint8_t>, Ipv4Endpoint, const DatagramSender&) override {
+    void HandleRouteRelease(std::span<const uint8_t>, Ipv4Endpoint,
+                            const DatagramSender&) override {
       ++releases;
     }
     int requests = 0, releases = 0;
