@@ -31,6 +31,8 @@ const char kUsage[] =
     "                               faster changes are merged (default 10000000)\n"
     "  --routes-from-clients-only   route requests and releases only from an\n"
     "                               address with a client logged in\n"
+    "  --relay-receive-buffer N     the relay socket's receive buffer in bytes, for\n"
+    "                               bursts (default 4194304; 0: the kernel's default)\n"
     "\n"
     "  --version            print the version and exit\n"
     "  --help               print this text and exit\n";
@@ -75,7 +77,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         return std::nullopt;
       }
     } else if (arg == "--limit-datagrams-per-ip" || arg == "--limit-names-per-ip" ||
-               arg == "--limit-bytes-per-ip" || arg == "--list-bytes-per-second") {
+               arg == "--limit-bytes-per-ip" || arg == "--list-bytes-per-second" ||
+               arg == "--relay-receive-buffer") {
       std::string text;
       if (!value(text)) return std::nullopt;
       const bool wide = arg == "--list-bytes-per-second";
@@ -83,14 +86,18 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       const char* end = text.data() + text.size();
       const auto parsed = std::from_chars(text.data(), end, number);
       if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end ||
-          (!wide && number > UINT32_MAX)) {
-        error = arg + " takes a whole number (0 turns the limit off)";
+          (!wide && number > UINT32_MAX) ||
+          (arg == "--relay-receive-buffer" && number > 1024u * 1024 * 1024)) {
+        error = arg + (arg == "--relay-receive-buffer"
+                           ? " takes a number of bytes up to 1073741824"
+                           : " takes a whole number (0 turns the limit off)");
         return std::nullopt;
       }
       if (arg == "--limit-datagrams-per-ip") line.limits.datagramsPerIp = uint32_t(number);
       if (arg == "--limit-names-per-ip") line.limits.namesPerIp = uint32_t(number);
       if (arg == "--limit-bytes-per-ip") line.limits.bytesPerIp = uint32_t(number);
       if (wide) line.limits.listBytesPerSecond = number;
+      if (arg == "--relay-receive-buffer") line.limits.receiveBufferBytes = uint32_t(number);
     } else if (arg == "--routes-from-clients-only") {
       line.limits.routesFromClientsOnly = true;
     } else if (arg == "--version") {

@@ -108,6 +108,15 @@ int UdpSocket::SetReceiveBufferSize(int bytes) {
   return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : errno;
 }
 
+int UdpSocket::RequestReceiveBufferSize(int bytes) {
+  if (fd_ < 0) return 0;
+  if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  int granted = 0;
+  socklen_t length = sizeof granted;
+  return ::getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0 ? granted : 0;
+}
+
 int UdpSocket::SetMulticastTtl(int ttl) {
   if (fd_ < 0) return openError_;
   return ::setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) == 0 ? 0 : errno;

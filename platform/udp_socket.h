@@ -60,6 +60,11 @@ class UdpSocket final : public DatagramSender {
   // The kernel's receive buffer (SO_RCVBUF; the kernel doubles the value and
   // caps it). Returns 0 or the errno.
   int SetReceiveBufferSize(int bytes);
+  // The same past the system's limit (net.core.rmem_max) where the process may
+  // (CAP_NET_ADMIN), else up to that limit. Returns the size the kernel
+  // granted, as it reports it (twice the value asked for, for its own
+  // bookkeeping), or 0 on failure.
+  int RequestReceiveBufferSize(int bytes);
 
   int SetMulticastTtl(int ttl);
   int JoinGroup(uint32_t group, uint32_t interfaceAddress);

@@ -49,6 +49,8 @@ struct RelayCounters {
   // The relay socket's local port while a run has one (0 when stopped), so the
   // metrics page can read the kernel's drops for it.
   std::atomic<uint32_t> boundPort{0};
+  // The receive buffer the kernel granted the relay socket (0 when stopped).
+  std::atomic<uint32_t> receiveBufferBytes{0};
 
   void Drop(RelayDrop reason) { dropped[size_t(reason)].Add(); }
   // One reply of `bytes`, sent or refused.

@@ -21,9 +21,12 @@ namespace halvyn {
 
 class RelayDefences {
  public:
-  // socket is the run's relay socket; every reference must outlive this.
+  // socket is the run's relay socket, on which lists go out; replies, when
+  // given, is where every other datagram goes (the receive batch's queue).
+  // Every reference must outlive this.
   RelayDefences(const ClientTable& table, const DatagramSender& socket, RelayNotices& notices,
-                const TickClock& clock, const RelayLimits& limits);
+                const TickClock& clock, const RelayLimits& limits,
+                const DatagramSender* replies = nullptr);
 
   const RelayLimits& limits() const { return limits_; }
 

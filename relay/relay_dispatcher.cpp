@@ -22,11 +22,12 @@ ClientRecord RecordOf(std::span<const uint8_t> packet) {
 RelayDispatcher::RelayDispatcher(ClientTable& table, Mutex& clientTableLock,
                                  const DatagramSender& socket, RelayNotices& notices,
                                  RouteCommands* routes, const TickClock& clock,
-                                 RelayDefences* defences)
+                                 RelayDefences* defences, const OutgoingBatch* batch)
     : table_(table),
       clientTableLock_(clientTableLock),
       defences_(defences),
-      socket_(defences ? defences->sender() : socket),
+      batch_(batch),
+      socket_(defences ? defences->sender() : batch ? *batch : socket),
       notices_(notices),
       routes_(routes),
       clock_(clock) {}
@@ -72,6 +73,10 @@ void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
   }
 }
 
+void RelayDispatcher::FlushReplies() {
+  if (batch_) relayCounters.sendFailures.Add(batch_->Flush());
+}
+
 void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
   ClientRecord record = RecordOf(packet);
   record.set_ip(source.address);
@@ -92,12 +97,14 @@ void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
     relayCounters.logins.Add();
     packet[kCommandOffset] = kLoginAccepted;
     relayCounters.Reply(socket_.SendTo(packet.first(kRecordFormSize), source), kRecordFormSize);
+    FlushReplies();  // "g" leaves before the window is waited for
     notices_.SendClientLogin(record);
   }
   SendClientList();
 }
 
 void RelayDispatcher::SendClientList() {
+  FlushReplies();  // what was answered before leaves before the list
   if (defences_) {
     defences_->lists().Request();
   } else {
@@ -149,6 +156,7 @@ void RelayDispatcher::Info(std::span<uint8_t> packet, Ipv4Endpoint source) {
     return;
   }
   BroadcastClientInfo(table_, socket_, *updated);
+  FlushReplies();
   notices_.SendClientInfo(*updated);
 }
 
@@ -175,7 +183,10 @@ void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) 
   if (!found) relayCounters.Drop(RelayDrop::kUnknownName);
   if (wrongSource) relayCounters.Drop(RelayDrop::kWrongSource);
   // Told while the lock is still held, as the keep-alive is one step for the sweeper.
-  if (found && p2pChanged) notices_.SendClientInfo(stored);
+  if (found && p2pChanged) {
+    FlushReplies();
+    notices_.SendClientInfo(stored);
+  }
 }
 
 void RelayDispatcher::Connect(std::span<uint8_t> packet) {

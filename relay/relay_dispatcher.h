@@ -11,6 +11,7 @@
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
 #include "relay/relay_defences.h"
+#include "relay/outgoing_batch.h"
 #include "relay/relay_notices.h"
 
 namespace halvyn {
@@ -20,14 +21,18 @@ class RelayDispatcher {
   // clientTableLock is the run's lock: taken around Add ("e"), Remove ("f"),
   // Find ("i", "p") and the whole keep-alive ("k"). routes may be null.
   // defences may be null (no per-address limits; every list sent at once);
-  // with them, every send goes through their limits.
+  // with them, every send goes through their limits. batch may be null (each
+  // reply sent at once); with it, replies are queued there (the defences must
+  // then send their replies into it too) and FlushReplies sends them.
   RelayDispatcher(ClientTable& table, Mutex& clientTableLock, const DatagramSender& socket,
                   RelayNotices& notices, RouteCommands* routes, const TickClock& clock,
-                  RelayDefences* defences = nullptr);
+                  RelayDefences* defences = nullptr, const OutgoingBatch* batch = nullptr);
 
   // datagram is the received bytes (modified in place: byte 35 is zeroed and
   // "e" becomes "g"); source is where it came from.
   void Handle(std::span<uint8_t> datagram, Ipv4Endpoint source);
+  // Sends the replies queued since the last flush (the end of a receive batch).
+  void FlushReplies();
 
  private:
   void Login(std::span<uint8_t> packet, Ipv4Endpoint source);
@@ -41,6 +46,7 @@ class RelayDispatcher {
   ClientTable& table_;
   Mutex& clientTableLock_;
   RelayDefences* defences_;
+  const OutgoingBatch* batch_;
   const DatagramSender& socket_;  // the relay socket, behind the defences' limits when they exist
   RelayNotices& notices_;
   RouteCommands* routes_;

@@ -42,6 +42,7 @@ void RelayReceiveLoop(const UdpSocket& socket, RelayDispatcher& dispatcher,
       if (socket.closed()) return;
       dispatcher.Handle(batch.bytes(i), batch.source(i));
     }
+    dispatcher.FlushReplies();  // the batch's replies, together
   }
 }
 

@@ -16,7 +16,8 @@ constexpr size_t kReceiveBatchSize = 32;
 // time, each into its own 1024-byte buffer (longer datagrams are cut), and
 // hands them to the dispatcher one after the other in arrival order, each
 // handled completely before the next; until the socket is closed, which ends
-// the loop before the next datagram even within a batch. Transient receive
+// the loop before the next datagram even within a batch. The replies of a
+// batch leave together at its end (see OutgoingBatch). Transient receive
 // errors (a signal, an error reported for an earlier send to a vanished
 // client, memory pressure) do not end the loop.
 //

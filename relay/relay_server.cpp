@@ -14,10 +14,11 @@ namespace halvyn {
 struct RelayServer::Run {
   Run(ClientTable& table, RelayNotices& notices, RouteCommands* routes, const TickClock& clock,
       const RelayLimits& limits)
-      : defences(table, socket, notices, clock, limits),
-        dispatcher(table, clientTableLock, socket, notices, routes, clock, &defences) {}
+      : defences(table, socket, notices, clock, limits, &replies),
+        dispatcher(table, clientTableLock, socket, notices, routes, clock, &defences, &replies) {}
 
   UdpSocket socket;
+  OutgoingBatch replies{socket};  // the receive thread's replies, sent once per batch
   Mutex clientTableLock;
   RelayDefences defences;
   RelayDispatcher dispatcher;
@@ -46,6 +47,11 @@ int RelayServer::Start(uint16_t port) {
   auto run = std::make_unique<Run>(table_, notices_, routes_, clock_, limits_);
   if (const int error = run->socket.Bind({0, port})) return error;
   Run& r = *run;
+  if (limits_.receiveBufferBytes != 0) {
+    relayCounters.receiveBufferBytes.store(
+        uint32_t(r.socket.RequestReceiveBufferSize(int(limits_.receiveBufferBytes))),
+        std::memory_order_relaxed);
+  }
   r.receiveThread = std::thread([this, &r] {
     RelayReceiveLoop(r.socket, r.dispatcher, &window_);
     r.receiveEnded.Set();
@@ -67,6 +73,7 @@ void RelayServer::Stop() {
   if (!run_) return;
   Run& r = *run_;
   relayCounters.boundPort.store(0, std::memory_order_relaxed);
+  relayCounters.receiveBufferBytes.store(0, std::memory_order_relaxed);
   r.socket.Close();
   // The receive thread may be waiting for the window thread to handle a
   // notice it sent: keep serving those until both threads are done.

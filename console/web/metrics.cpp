@@ -103,6 +103,9 @@ std::string RenderMetrics(const MetricsGauges& gauges) {
               "Datagrams the kernel dropped at the relay socket (receive buffer full); 0 while "
               "stopped.",
               port == 0 ? 0 : UdpSocketDrops(uint16_t(port)));
+  page.Single("halvyn_relay_receive_buffer_bytes", "gauge",
+              "The relay socket's receive buffer as the kernel granted it (0 while stopped).",
+              relay.receiveBufferBytes.load(std::memory_order_relaxed));
 
   constexpr std::string_view kSent = "halvyn_relay_datagrams_sent_total";
   page.Family(kSent, "counter",
