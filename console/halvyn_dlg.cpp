@@ -34,7 +34,8 @@ std::optional<uint32_t> ParseUnsignedDecimal(std::string_view text) {
 
 CHalvynDlg::CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window,
                        const TickClock& clock, Options options)
-    : clientTable_(clientTable), window_(window), options_(options) {
+    : clientTable_(clientTable), window_(window), clock_(clock), options_(options) {
+  startedAt_ = WallClockMs();
   portLearningListeners_ = std::make_unique<PortLearningListeners>(
       // A listener's probe: handled on the window thread before the listener goes on.
       [this](uint16_t slotPort, uint16_t learntPort) {
@@ -118,6 +119,13 @@ bool CHalvynDlg::RunCommand(ConsoleCommand command, const ControlInput& input, i
   if (input.localAddress) controls_.localAddress = *input.localAddress;
   if (input.relayPort) controls_.relayPort = *input.relayPort;
   if (input.stunServer) controls_.stunServer = *input.stunServer;
+  const ActivityBefore before = BeforeCommand(command);
+  const bool ran = RunCommandHandler(command, row);
+  AfterCommand(command, row, before);
+  return ran;
+}
+
+bool CHalvynDlg::RunCommandHandler(ConsoleCommand command, int row) {
   switch (command) {
     case ConsoleCommand::kStartStop:
       OnStartStop();
@@ -158,9 +166,11 @@ void CHalvynDlg::OnStartStop() {
       return;
     }
     startStopCaption_ = kStopCaption;
+    relayStartedAt_ = WallClockMs();
   } else {
     StopRelayServer();
     startStopCaption_ = kStartCaption;
+    relayStartedAt_ = 0;
   }
   MarkChanged();
 }
@@ -171,6 +181,7 @@ void CHalvynDlg::OnExit() {
   if (startStopCaption_ == kStopCaption) {
     StopRelayServer();
     startStopCaption_ = kStartCaption;
+    relayStartedAt_ = 0;
   }
   EndWindow();
 }
@@ -189,6 +200,7 @@ void CHalvynDlg::EndWindow() {
 
 void CHalvynDlg::OnClearClients() {
   remoteDevices_.Clear();
+  loginTimes_.clear();
   clientTable_.Clear();
   routeState_.ClearRouteMap();
   UpdateData(false);
@@ -207,12 +219,14 @@ void CHalvynDlg::OnDismissMessage() {
 
 void CHalvynDlg::ShowMessageBox(std::string text) {
   if (options_.errorOut) *options_.errorOut << text << (text.ends_with('\n') ? "" : "\n") << std::flush;
+  lastError_ = text.ends_with('\n') ? text.substr(0, text.size() - 1) : text;
+  lastErrorTime_ = WallClockMs();
   messageBoxes_.push_back(std::move(text));
   MarkChanged();
 }
 
 void CHalvynDlg::AppendLog(std::string_view text) {
-  messageLog_.Append(text);
+  messageLog_.Append(text, WallClockMs());
   if (options_.logOut) {
     std::string_view line = text;
     if (line.ends_with("\r\n")) line.remove_suffix(2);
@@ -225,12 +239,15 @@ void CHalvynDlg::OnClientLogin(const ClientRecord* record) {
   if (!record) return;
   // The relay added the client before it waited for this notice; a Clear
   // clients handled meanwhile has emptied the table, and the list follows it.
-  if (clientTable_.Find(record->name())) remoteDevices_.Add(record->name());
+  if (clientTable_.Find(record->name())) {
+    remoteDevices_.Add(record->name());
+    loginTimes_[std::string(record->name())] = WallClockMs();
+  }
   AppendLog(LoginLine(*record));
 }
 
 void CHalvynDlg::OnClientLogout(const ClientRecord& record, bool timeout) {
-  remoteDevices_.Remove(record.name());
+  if (remoteDevices_.Remove(record.name())) loginTimes_.erase(std::string(record.name()));
   if (timeout) {
     relayServer_->BroadcastClientList();
     AppendLog(TimeoutLine(record));
@@ -256,6 +273,8 @@ WindowView CHalvynDlg::View(bool withLog) const {
   view.forwardRoutes = forwardRoutes_.rows();
   view.stunServers = stunServers_;
   view.messageBoxes.assign(messageBoxes_.begin(), messageBoxes_.end());
+  if (withLog) view.logTimes = messageLog_.LineTimes();
+  FillStatus(view);
   return view;
 }
 
