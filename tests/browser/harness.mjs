@@ -323,7 +323,18 @@ export function pageLogLines(page) {
 }
 
 export function remoteDeviceNames(page) {
-  return page.locator('#remote-devices li').allTextContents();
+  return page.locator('#remote-devices li .rd-name').allTextContents();
+}
+
+// Answers the question a guarded action asks (Exit, close, Clear clients, a device selection
+// that clears routes) and returns its text.
+export async function confirmAction(page, yes = true) {
+  const dialog = page.locator('#confirm');
+  await dialog.waitFor({ state: 'visible' });
+  const text = await dialog.locator('.dlg-body').textContent();
+  await page.click(yes ? '#confirm-yes' : '#confirm-no');
+  await dialog.waitFor({ state: 'hidden' });
+  return text;
 }
 
 export async function messageBoxText(page) {
