@@ -55,11 +55,29 @@ describe('LAN devices through the page', { skip: !existsSync(HALVYN_DEVSIM_BIN) 
     assert.equal(a.received().length, 0, 'the other device is left alone');
     assert.equal(await page.getAttribute('#lan-devices tbody tr >> nth=1', 'aria-selected'), 'true');
 
-    // Selecting the first device moves the mark.
-    await page.locator('#lan-devices tbody tr').nth(0).dblclick();
+    assert.equal(await page.textContent('#st-device'), 'Booth B (127.0.0.2)');
+
+    // From the keyboard: the arrows move the selection, Enter selects the device (and does
+    // not press Start).
+    await page.focus('#lan-devices');
+    await page.keyboard.press('ArrowUp');
+    await page.keyboard.press('Enter');
     await eventually(async () => assert.deepEqual((await rowsOf(page)).map((r) => r[5]), ['O', '']),
       { timeout: 10000 });
     await eventually(() => a.received().length > 0);
+    assert.equal((await halvyn.window()).startStop, 'Start');
+    assert.deepEqual(commands.map((c) => [c.command, c.row]), [['select-device', 1], ['select-device', 0]]);
+    assert.match((await halvyn.window()).activity.at(-1).text,
+      /^Select device: Stage rack A \(127\.0\.0\.1\); 0 routes cleared$/);
+
+    // On a phone the list's rows become readable records with the selection mark in view.
+    await page.setViewportSize({ width: 390, height: 844 });
+    const status = page.locator('#lan-devices tbody tr >> nth=0').locator('td').nth(5);
+    await status.scrollIntoViewIfNeeded();
+    const box = await status.boundingBox();
+    assert.ok(box.x >= 0 && box.x + box.width <= 390, 'the Status column is on screen');
+    assert.equal(await status.textContent(), 'O');
+    assert.ok(await status.isVisible());
     await sleep(100);
   });
 });
