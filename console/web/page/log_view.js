@@ -126,7 +126,10 @@ export class LogView {
 
   wire() {
     ui.log.addEventListener('scroll', () => this.schedule(), { passive: true });
-    new ResizeObserver(() => this.schedule()).observe(ui.log);
+    new ResizeObserver(() => {
+      if (this.follow()) this.stickToEnd = true;
+      this.schedule();
+    }).observe(ui.log);
     ui.logFilter.addEventListener('input', () => this.setQuery(ui.logFilter.value));
     ui.logFollow.addEventListener('change', () => {
       if (this.follow()) {
