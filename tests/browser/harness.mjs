@@ -16,6 +16,8 @@ export const HALVYN_BIN = process.env.HALVYN_BIN ||
   path.resolve(here, '../../build/default/app/halvyn');
 export const HALVYN_DEVSIM_BIN = process.env.HALVYN_DEVSIM_BIN ||
   path.resolve(here, '../../build/default/tools/devsim/halvyn-devsim');
+export const HALVYN_CLIENT_BIN = process.env.HALVYN_CLIENT_BIN ||
+  path.resolve(path.dirname(HALVYN_BIN), '../tools/client/halvyn-client');
 export const CHROMIUM = process.env.CHROMIUM_BIN || '/usr/bin/chromium';
 // run.sh sets this once the tests run in a network namespace of their own.
 export const PRIVATE_NETWORK = process.env.HALVYN_PRIVATE_NETWORK === '1';
