@@ -5,6 +5,7 @@ export const $ = (id) => document.getElementById(id);
 export const APP_NAME = 'Halvyn';
 const NOTICE_MS = 8000;
 
+// ui.fooBar is the element with the id "foo-bar" (looked up once).
 export const ui = new Proxy({}, {
   get(cache, key) {
     if (!(key in cache)) cache[key] = $(String(key).replace(/[A-Z]/g, (c) => '-' + c.toLowerCase()));

@@ -2,7 +2,7 @@
 // bound, clients online, routes in use, the selected device, the public address, uptimes,
 // the last error), the hints beside the port and public address boxes, the activity list,
 // and two small charts fed by the server's counters (/metrics).
-import { api } from './api.js';
+import { api, link } from './api.js';
 import { ui } from './dom.js';
 import { clockTime, duration, parseMetrics, Series, STUN_WAIT_MS } from './format.js';
 
@@ -91,6 +91,12 @@ export class Charts {
 
   start() {
     const sample = async () => {
+      // Only while the console is connected: a server that asks for a token asks once, on
+      // the event stream.
+      if (!link.online) {
+        this.timer = setTimeout(sample, SAMPLE_MS);
+        return;
+      }
       try {
         const res = await api('/metrics');
         if (res.ok) {
