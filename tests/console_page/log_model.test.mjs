@@ -18,6 +18,7 @@ test('lines keep their times through a full window and increments, a continued l
   assert.equal(m.text(), 'a\r\nbb\r\nc\r\n');
   assert.deepEqual(m.matching('B'), [1]);
   assert.deepEqual(m.matching(''), [0, 1, 2]);
+  assert.deepEqual(m.matching('c', 2), [2]);
 });
 
 test('increments that do not fit ask for the whole window; ones already shown change nothing', () => {

@@ -42,16 +42,13 @@ export class LogModel {
     return body + this.tail;
   }
 
-  // The indices of the lines that contain query (case-insensitive); every line when empty.
-  matching(query) {
+  // The indices, from line `from` on, of the lines that contain query (case-insensitive);
+  // every line when the query is empty.
+  matching(query, from = 0) {
     const n = this.lineCount();
     const out = [];
-    if (!query) {
-      for (let i = 0; i < n; i++) out.push(i);
-      return out;
-    }
     const q = query.toLowerCase();
-    for (let i = 0; i < n; i++) if (this.line(i).toLowerCase().includes(q)) out.push(i);
+    for (let i = from; i < n; i++) if (!q || this.line(i).toLowerCase().includes(q)) out.push(i);
     return out;
   }
 

@@ -18,6 +18,7 @@ export class LogView {
     this.sizerWidthFor = -1;
     this.query = '';
     this.shown = null;  // indices of the lines that pass the filter; null: all
+    this.tested = 0;    // lines the filter has seen
   }
 
   follow() {
@@ -25,7 +26,13 @@ export class LogView {
   }
 
   contentChanged(replaced) {
-    if (this.query) this.shown = this.model.matching(this.query);
+    if (this.query) {
+      // An append re-tests only the lines from the last one held before (it may have grown).
+      const from = replaced ? 0 : Math.max(0, this.tested - 1);
+      const kept = this.shown.filter((i) => i < from);
+      this.shown = kept.concat(this.model.matching(this.query, from));
+      this.tested = this.model.lineCount();
+    }
     if (this.follow() || replaced) this.stickToEnd = true;
     this.schedule();
   }
@@ -33,6 +40,7 @@ export class LogView {
   setQuery(query) {
     this.query = query;
     this.shown = query ? this.model.matching(query) : null;
+    this.tested = this.model.lineCount();
     ui.logCount.textContent = query ? this.shown.length + ' of ' + this.model.lineCount() + ' lines' : '';
     this.stickToEnd = true;
     this.schedule();
