@@ -4,8 +4,11 @@
 // Threads: main starts everything and waits for the window to end; the window
 // thread runs every handler; the console server, the relay server and the
 // signal watcher run their own.
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -107,7 +110,26 @@ int main(int argc, char** argv) {
               << std::endl;
     window.Post([&] { readiness.ConsoleListening(); });
   }
+  // The console's ages (last heard, uptimes) move on without an event of their
+  // own: the window is told once a second.
+  std::mutex tickMutex;
+  std::condition_variable tickWake;
+  bool tickStop = false;
+  std::thread ticker;
+  if (console) {
+    ticker = std::thread([&] {
+      std::unique_lock lock(tickMutex);
+      while (!tickWake.wait_for(lock, std::chrono::seconds(1), [&] { return tickStop; }))
+        window.Post([&] { dlg.OnLifeSignTick(); });
+    });
+  }
   windowThread.join();
+  {
+    std::lock_guard lock(tickMutex);
+    tickStop = true;
+  }
+  tickWake.notify_all();
+  if (ticker.joinable()) ticker.join();
   readiness.Stopping();
   dlg.SetChangeListener(nullptr);  // the listener's captures end before dlg does
   if (console) console->Stop();

@@ -34,7 +34,8 @@ std::optional<uint32_t> ParseUnsignedDecimal(std::string_view text) {
 
 CHalvynDlg::CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window,
                        const TickClock& clock, Options options)
-    : clientTable_(clientTable), window_(window), options_(options) {
+    : clientTable_(clientTable), window_(window), clock_(clock), options_(options) {
+  startedAt_ = WallClockMs();
   portLearningListeners_ = std::make_unique<PortLearningListeners>(
       // A listener's probe: handled on the window thread before the listener goes on.
       [this](uint16_t slotPort, uint16_t learntPort) {
@@ -118,6 +119,13 @@ bool CHalvynDlg::RunCommand(ConsoleCommand command, const ControlInput& input, i
   if (input.localAddress) controls_.localAddress = *input.localAddress;
   if (input.relayPort) controls_.relayPort = *input.relayPort;
   if (input.stunServer) controls_.stunServer = *input.stunServer;
+  const ActivityBefore before = BeforeCommand(command);
+  const bool ran = RunCommandHandler(command, row);
+  AfterCommand(command, row, before);
+  return ran;
+}
+
+bool CHalvynDlg::RunCommandHandler(ConsoleCommand command, int row) {
   switch (command) {
     case ConsoleCommand::kStartStop:
       OnStartStop();
@@ -158,9 +166,11 @@ void CHalvynDlg::OnStartStop() {
       return;
     }
     startStopCaption_ = kStopCaption;
+    relayStartedAt_ = WallClockMs();
   } else {
     StopRelayServer();
     startStopCaption_ = kStartCaption;
+    relayStartedAt_ = 0;
   }
   MarkChanged();
 }
@@ -171,6 +181,7 @@ void CHalvynDlg::OnExit() {
   if (startStopCaption_ == kStopCaption) {
     StopRelayServer();
     startStopCaption_ = kStartCaption;
+    relayStartedAt_ = 0;
   }
   EndWindow();
 }
@@ -189,6 +200,7 @@ void CHalvynDlg::EndWindow() {
 
 void CHalvynDlg::OnClearClients() {
   remoteDevices_.Clear();
+  loginTimes_.clear();
   clientTable_.Clear();
   routeState_.ClearRouteMap();
   UpdateData(false);
@@ -206,6 +218,8 @@ void CHalvynDlg::OnDismissMessage() {
 }
 
 void CHalvynDlg::ShowMessageBox(std::string text) {
+  lastError_ = text.ends_with('\n') ? text.substr(0, text.size() - 1) : text;
+  lastErrorTime_ = WallClockMs();
   for (MessageBox& waiting : messageBoxes_) {
     if (waiting.text == text) {
       ++waiting.count;
@@ -219,7 +233,7 @@ void CHalvynDlg::ShowMessageBox(std::string text) {
 }
 
 void CHalvynDlg::AppendLog(std::string_view text) {
-  messageLog_.Append(text);
+  messageLog_.Append(text, WallClockMs());
   if (options_.logOut) {
     std::string_view line = text;
     if (line.ends_with("\r\n")) line.remove_suffix(2);
@@ -232,12 +246,15 @@ void CHalvynDlg::OnClientLogin(const ClientRecord* record) {
   if (!record) return;
   // The relay added the client before it waited for this notice; a Clear
   // clients handled meanwhile has emptied the table, and the list follows it.
-  if (clientTable_.Find(record->name())) remoteDevices_.Add(record->name());
+  if (clientTable_.Find(record->name())) {
+    remoteDevices_.Add(record->name());
+    loginTimes_[std::string(record->name())] = WallClockMs();
+  }
   AppendLog(LoginLine(*record));
 }
 
 void CHalvynDlg::OnClientLogout(const ClientRecord& record, bool timeout) {
-  remoteDevices_.Remove(record.name());
+  if (remoteDevices_.Remove(record.name())) loginTimes_.erase(std::string(record.name()));
   if (timeout) {
     relayServer_->BroadcastClientList();
     AppendLog(TimeoutLine(record));
@@ -266,6 +283,8 @@ WindowView CHalvynDlg::View(bool withLog) const {
     view.messageBoxes.push_back(box.text);
     view.messageBoxCounts.push_back(box.count);
   }
+  if (withLog) view.logTimes = messageLog_.LineTimes();
+  FillStatus(view);
   return view;
 }
 

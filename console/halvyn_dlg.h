@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "console/console_command.h"
 #include "console/message_log.h"
@@ -104,6 +105,12 @@ class CHalvynDlg {
   void OnForwardConnect();
   void OnClientInfo(const ClientRecord& record);
 
+  // Once a second: the ages the console shows (last heard, uptime) change with
+  // time alone, so the window counts as changed while there is any to show.
+  void OnLifeSignTick();
+  // An operator action for the activity list and errorOut; never the message log.
+  void NoteActivity(std::string text);
+
   void AppendLog(std::string_view text);
   // A message box with an OK button: queued for the console, echoed to errorOut
   // (a box identical to one still waiting only adds to its count).
@@ -126,6 +133,9 @@ class CHalvynDlg {
   const UdpSocket& deviceSocket() const { return deviceSocket_; }
   RelayNotices& relayNotices();
 
+  // Unix milliseconds for the times the console shows; the system clock until set.
+  void SetWallClock(std::function<int64_t()> wallClock) { wallClock_ = std::move(wallClock); }
+
   // Called on the window thread after every change of what View shows.
   void SetChangeListener(std::function<void()> listener) { onChanged_ = std::move(listener); }
 
@@ -140,11 +150,26 @@ class CHalvynDlg {
   void EndWindow();
   void MarkChanged();
   void AssertOnWindowThread() const;
+  int64_t WallClockMs() const;
+  bool RunCommandHandler(ConsoleCommand command, int row);
+  // The status strip, life signs and activity of View (halvyn_dlg_status.cpp).
+  void FillStatus(WindowView& view) const;
+  // What an operator command is about to change, for its activity entry.
+  struct ActivityBefore {
+    bool running = false;
+    int clients = 0;
+    size_t routes = 0;
+    size_t logLines = 0;
+  };
+  ActivityBefore BeforeCommand(ConsoleCommand command);
+  void AfterCommand(ConsoleCommand command, int row, const ActivityBefore& before);
 
   ClientTable& clientTable_;
   WindowMessageQueue& window_;
+  const TickClock& clock_;
   Options options_;
   std::function<void()> onChanged_;
+  std::function<int64_t()> wallClock_;
 
   // Bound values (the data exchange moves them to and from the controls).
   uint32_t localAddress_ = 0;  // host order: first octet most significant
@@ -193,6 +218,18 @@ class CHalvynDlg {
   };
   std::deque<MessageBox> messageBoxes_;
   bool ended_ = false;
+
+  // What the console shows beside the controls (Unix milliseconds, 0: never).
+  static constexpr size_t kMaxActivity = 200;
+  int64_t startedAt_ = 0;
+  int64_t relayStartedAt_ = 0;
+  std::string lastError_;
+  int64_t lastErrorTime_ = 0;
+  int64_t stunRequestedAt_ = 0;
+  int64_t stunAnsweredAt_ = 0;
+  std::unordered_map<std::string, int64_t> loginTimes_;   // by name, since the login notice
+  std::array<int64_t, kRouteSlotCount> routeListedAt_{};  // by slot, when its row was added
+  std::deque<ActivityEntry> activity_;
 };
 
 }  // namespace halvyn

@@ -29,13 +29,18 @@ void CHalvynDlg::OnGetPublicIp() {
   const std::string server = controls_.stunServer;  // as typed or selected, untrimmed
   if (stunClient_.SendBindingRequests(deviceSocket_, server) == StunSendOutcome::kUnresolved) {
     ShowMessageBox(InvalidUrlMessage(server));
+    return;
   }
+  stunRequestedAt_ = WallClockMs();
+  MarkChanged();
 }
 
 void CHalvynDlg::OnStunReadable() {
   const std::optional<Ipv4Endpoint> answer = StunClient::ReadAnswer(deviceSocket_);
   if (deviceSocketNotifier_) deviceSocketNotifier_->Rearm();
   if (!answer) return;
+  stunAnsweredAt_ = WallClockMs();
+  MarkChanged();
   UpdateData(true);  // a refused port box shows its message; the rest goes on
   const std::string address = DottedText(answer->address);
   if (address == publicAddressText_) return;

@@ -12,6 +12,7 @@ void CHalvynDlg::OnRoutePortLearned(uint16_t slotPort, uint16_t learntPort) {
                     [this](std::string_view name) { return LookUpClient(name); });
   if (!row) return;
   forwardRoutes_.AddRouteRow(*row);
+  routeListedAt_[size_t(row->slot)] = WallClockMs();
   MarkChanged();
 }
 

@@ -27,6 +27,50 @@ struct ControlInput {
   std::optional<std::string> stunServer;
 };
 
+// What the operator sees beside the controls: life signs, times and the state
+// of the relay, all read on the window thread. Times are Unix milliseconds,
+// 0 for "never"; ages are milliseconds.
+
+// One entry of the remote-device list with what the client table holds for it
+// (known false when the table no longer has the name).
+struct RemoteDeviceDetail {
+  std::string name;
+  bool known = false;
+  std::string address;     // public ip:port as the relay sees it
+  std::string p2pAddress;  // p2p_ip:p2p_port as the client reported it
+  uint32_t lastHeardMs = 0;
+  int64_t loginTime = 0;
+};
+
+// One row of the forward route list: when it was listed and whether each end
+// is still logged in.
+struct RouteDetail {
+  int64_t since = 0;
+  bool txOnline = false;
+  bool rxOnline = false;
+};
+
+// An operator command as it was run (never part of the message log).
+struct ActivityEntry {
+  int64_t time = 0;
+  std::string text;
+};
+
+struct WindowStatus {
+  int64_t now = 0;
+  int64_t startedAt = 0;
+  bool relayRunning = false;
+  uint16_t relayBoundPort = 0;  // the port actually bound, 0 when stopped
+  int64_t relayStartedAt = 0;
+  int clientsOnline = 0;
+  int routesInUse = 0;         // route slots allocated
+  std::string selectedDevice;  // "name (ip)" of the selected LAN device
+  std::string lastError;       // the latest message box, without its line end
+  int64_t lastErrorTime = 0;
+  int64_t stunRequestedAt = 0;
+  int64_t stunAnsweredAt = 0;
+};
+
 struct WindowView {
   std::string title;
   std::string startStop;
@@ -40,6 +84,12 @@ struct WindowView {
   std::vector<std::string> stunServers;
   std::vector<std::string> messageBoxes;
   std::vector<uint64_t> messageBoxCounts;  // beside messageBoxes: how often each was raised
+
+  std::vector<int64_t> logTimes;                        // one per line of messageLog (with it only)
+  std::vector<RemoteDeviceDetail> remoteDeviceDetails;  // parallel to remoteDevices
+  std::vector<RouteDetail> routeDetails;                // parallel to forwardRoutes
+  std::vector<ActivityEntry> activity;                  // oldest first
+  WindowStatus status;
 };
 
 }  // namespace halvyn

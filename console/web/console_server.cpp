@@ -170,7 +170,8 @@ void ConsoleServer::RegisterRoutes() {
             if (increment) {
               data["log"] = {{"epoch", log.epoch()},
                              {"offset", stream->logOffset},
-                             {"append", std::string(*increment)}};
+                             {"append", std::string(*increment)},
+                             {"times", log.LineTimes(stream->logOffset)}};
             }
             stream->logEpoch = log.epoch();
             stream->logOffset = log.end();

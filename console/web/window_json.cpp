@@ -1,6 +1,67 @@
 #include "console/web/window_json.h"
 
+#include <charconv>
+#include <cstring>
+
+#include "routes/route_slot.h"
+
 namespace halvyn {
+
+std::string ErrnoHint(std::string_view text) {
+  // The message boxes that carry an error number keep their texts; the meaning
+  // goes beside them.
+  for (std::string_view prefix : {"bind() failed ", "Multicast bind failed:"}) {
+    if (!text.starts_with(prefix)) continue;
+    int number = 0;
+    const std::string_view digits = text.substr(prefix.size());
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc() || end == digits.data() || number <= 0) return {};
+    return std::strerror(number);
+  }
+  return {};
+}
+
+void AddConsoleDetails(const WindowView& view, nlohmann::json& json) {
+  nlohmann::json remote = nlohmann::json::array();
+  for (const RemoteDeviceDetail& d : view.remoteDeviceDetails) {
+    nlohmann::json entry = {{"name", d.name}, {"known", d.known}, {"loginTime", d.loginTime}};
+    if (d.known) {
+      entry["address"] = d.address;
+      entry["p2pAddress"] = d.p2pAddress;
+      entry["lastHeardMs"] = d.lastHeardMs;
+    }
+    remote.push_back(std::move(entry));
+  }
+  json["remoteDeviceDetails"] = std::move(remote);
+  nlohmann::json routes = nlohmann::json::array();
+  for (const RouteDetail& d : view.routeDetails)
+    routes.push_back({{"since", d.since}, {"txOnline", d.txOnline}, {"rxOnline", d.rxOnline}});
+  json["routeDetails"] = std::move(routes);
+  nlohmann::json activity = nlohmann::json::array();
+  for (const ActivityEntry& a : view.activity)
+    activity.push_back({{"time", a.time}, {"text", a.text}});
+  json["activity"] = std::move(activity);
+  nlohmann::json hints = nlohmann::json::array();
+  for (const std::string& box : view.messageBoxes) hints.push_back(ErrnoHint(box));
+  json["messageBoxHints"] = std::move(hints);
+  const WindowStatus& s = view.status;
+  json["status"] = {
+      {"now", s.now},
+      {"startedAt", s.startedAt},
+      {"relayRunning", s.relayRunning},
+      {"relayBoundPort", s.relayBoundPort},
+      {"relayStartedAt", s.relayStartedAt},
+      {"clientsOnline", s.clientsOnline},
+      {"routesInUse", s.routesInUse},
+      {"routeSlots", kRouteSlotCount},
+      {"selectedDevice", s.selectedDevice},
+      {"lastError", s.lastError},
+      {"lastErrorHint", ErrnoHint(s.lastError)},
+      {"lastErrorTime", s.lastErrorTime},
+      {"stunRequestedAt", s.stunRequestedAt},
+      {"stunAnsweredAt", s.stunAnsweredAt},
+  };
+}
 
 nlohmann::json WindowJson(const WindowView& view, bool withLog) {
   nlohmann::json json = {
@@ -19,7 +80,11 @@ nlohmann::json WindowJson(const WindowView& view, bool withLog) {
       {"logEpoch", view.logEpoch},
       {"logEnd", view.logEnd},
   };
-  if (withLog) json["messageLog"] = view.messageLog;
+  if (withLog) {
+    json["messageLog"] = view.messageLog;
+    json["logTimes"] = view.logTimes;
+  }
+  AddConsoleDetails(view, json);
   return json;
 }
 

@@ -16,6 +16,8 @@ export const HALVYN_BIN = process.env.HALVYN_BIN ||
   path.resolve(here, '../../build/default/app/halvyn');
 export const HALVYN_DEVSIM_BIN = process.env.HALVYN_DEVSIM_BIN ||
   path.resolve(here, '../../build/default/tools/devsim/halvyn-devsim');
+export const HALVYN_CLIENT_BIN = process.env.HALVYN_CLIENT_BIN ||
+  path.resolve(path.dirname(HALVYN_BIN), '../tools/client/halvyn-client');
 export const CHROMIUM = process.env.CHROMIUM_BIN || '/usr/bin/chromium';
 // run.sh sets this once the tests run in a network namespace of their own.
 export const PRIVATE_NETWORK = process.env.HALVYN_PRIVATE_NETWORK === '1';
@@ -323,7 +325,18 @@ export function pageLogLines(page) {
 }
 
 export function remoteDeviceNames(page) {
-  return page.locator('#remote-devices li').allTextContents();
+  return page.locator('#remote-devices li .rd-name').allTextContents();
+}
+
+// Answers the question a guarded action asks (Exit, close, Clear clients, a device selection
+// that clears routes) and returns its text.
+export async function confirmAction(page, yes = true) {
+  const dialog = page.locator('#confirm');
+  await dialog.waitFor({ state: 'visible' });
+  const text = await dialog.locator('.dlg-body').textContent();
+  await page.click(yes ? '#confirm-yes' : '#confirm-no');
+  await dialog.waitFor({ state: 'hidden' });
+  return text;
 }
 
 export async function messageBoxText(page) {

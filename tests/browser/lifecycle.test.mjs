@@ -4,8 +4,8 @@
 import assert from 'node:assert/strict';
 import { after, afterEach, before, describe, test } from 'node:test';
 import {
-  eventually, freeUdpPort, Halvyn, launchBrowser, openConsole, pageLogLines, RemoteDevice,
-  sleep,
+  confirmAction, eventually, freeUdpPort, Halvyn, launchBrowser, openConsole, pageLogLines,
+  RemoteDevice, sleep,
 } from './harness.mjs';
 
 const EXIT_TIMEOUT_MS = 8000;
@@ -43,6 +43,8 @@ describe('program lifecycle through the page', () => {
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
 
     await page.click('#exit');
+    assert.match(await confirmAction(page),
+      /Exit Halvyn\?This stops the relay server on UDP port \d+ and ends the program/);
     assert.deepEqual(await exitedWithin(halvyn), { code: 0, signal: null });
     await page.locator('#link-state[data-state="exited"]').waitFor();
     assert.match(await page.textContent('#banner-text'), /Halvyn has exited/);
@@ -54,8 +56,7 @@ describe('program lifecycle through the page', () => {
     const page = await openConsole(browser, halvyn);
     await page.focus('#relay-port');
     await page.keyboard.press('Escape');
-    await page.locator('#exit-confirm').waitFor({ state: 'visible' });
-    await page.click('#exit-confirm-yes');
+    await confirmAction(page);
     assert.deepEqual(await exitedWithin(halvyn), { code: 0, signal: null });
   });
 
@@ -63,6 +64,11 @@ describe('program lifecycle through the page', () => {
     const first = await start();
     let page = await openConsole(browser, first);
     await page.click('#caption-close');
+    assert.match(await confirmAction(page, false), /Close Halvyn\?/);
+    await sleep(300);
+    assert.ok(await first.running(), 'Cancel keeps halvyn running');
+    await page.click('#caption-close');
+    await confirmAction(page);
     assert.equal((await exitedWithin(first)).code, 0);
     await page.close();
 
@@ -70,7 +76,9 @@ describe('program lifecycle through the page', () => {
     page = await openConsole(browser, second);
     await page.click('#sysmenu-button');
     await page.click('#menu-close');
+    await confirmAction(page);
     assert.equal((await exitedWithin(second)).code, 0);
+    assert.match(second.stderr, /Operator: Close\n/, 'the journal has the operator\'s close');
   });
 
   test('the page shows a lost server plainly and reconnects when it is back', async () => {

@@ -74,6 +74,20 @@ describe('Get Public IP through the page', () => {
     assert.equal(await page.inputValue('#stun-server'), '127.0.0.1', 'the typed text stays');
   });
 
+  test('with no answer after 3 s the page says so beside the box, once asked', async () => {
+    await page.fill('#stun-server', '127.0.0.1');  // nothing answers there
+    await page.click('#get-public-ip');
+    assert.ok(await page.locator('#stun-hint').isHidden());
+    await page.locator('#stun-hint').waitFor({ state: 'visible', timeout: 6000 });
+    assert.match(await page.textContent('#stun-hint'),
+      /^No answer from 127\.0\.0\.1 after [34] s\. The request is sent once; press Get Public IP to ask again\.$/);
+    const stun = await stunResponder('203.0.113.78');
+    cleanups.push(stun.close);
+    await page.click('#get-public-ip');
+    await eventually(async () => assert.equal(await page.inputValue('#public-address'), '203.0.113.78'));
+    assert.ok(await page.locator('#stun-hint').isHidden(), 'an answer takes the hint away');
+  });
+
   test('a server name that does not resolve gives "Invalid URL:" and the name', async () => {
     await page.fill('#stun-server', 'no-such-stun.invalid');
     await page.click('#get-public-ip');

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { after, afterEach, before, beforeEach, describe, test } from 'node:test';
 import {
-  artifactPath, eventually, freeUdpPort, Halvyn, holdUdpPort, launchBrowser, messageBoxText,
+  artifactPath, confirmAction, eventually, freeUdpPort, Halvyn, holdUdpPort, launchBrowser, messageBoxText,
   openConsole, pageLogLines, RemoteDevice, remoteDeviceNames, sleep,
 } from './harness.mjs';
 
@@ -77,7 +77,12 @@ describe('the relay server through the page', () => {
     await eventually(async () => assert.deepEqual((await pageLogLines(page)).slice(-1), [zeta.logoutLine]));
 
     await page.click('#clear-clients');
+    assert.match(await confirmAction(page),
+      /2 remote devices \(alpha-desk, Mid\) will be forgotten; their keep-alives are then dropped/);
     await eventually(async () => assert.deepEqual(await remoteDeviceNames(page), []));
+    assert.equal((await halvyn.window()).activity.at(-1).text,
+      'Clear clients: 2 clients and 0 routes forgotten');
+    assert.ok(!(await halvyn.window()).messageLog.includes('Clear clients'), 'not in the message log');
     assert.deepEqual((await halvyn.window()).remoteDevices, []);
     assert.equal(await page.locator('#remote-devices').getAttribute('data-empty'), 'No device logged in');
   });
@@ -142,6 +147,8 @@ describe('the relay server through the page', () => {
     const box = page.locator('#message-box');
     await box.waitFor({ state: 'visible' });
     assert.equal(await messageBoxText(page), 'bind() failed 98\n');
+    assert.equal(await page.textContent('#message-box-hint'), 'Error 98: Address already in use');
+    assert.match(await page.textContent('#st-error'), /^bind\(\) failed 98 \(Address already in use\) at /);
     assert.equal(await page.textContent('#message-box-caption'), 'Halvyn');
     assert.equal(await page.evaluate(() => document.activeElement.id), 'message-box-ok');
     assert.equal(await page.textContent('#start-stop'), 'Start');
@@ -184,7 +191,7 @@ describe('the relay server through the page', () => {
     await page.keyboard.press('Escape');
     await page.locator('#message-box').waitFor({ state: 'hidden' });
     assert.deepEqual((await halvyn.window()).messageBoxes, []);
-    assert.equal(await page.locator('#exit-confirm').evaluate((d) => d.open), false);
+    assert.equal(await page.locator('#confirm').evaluate((d) => d.open), false);
     assert.ok(await halvyn.running());
   });
 

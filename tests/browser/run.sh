@@ -5,9 +5,10 @@
 #   HALVYN_BIN=build/default/app/halvyn tests/browser/run.sh [TEST_FILE...]
 #
 # HALVYN_BIN defaults to build/default/app/halvyn of this tree, HALVYN_DEVSIM_BIN to the
-# halvyn-devsim beside it. Installs the npm packages from package-lock.json when
-# node_modules is missing, and Debian's Chromium when /usr/bin/chromium is missing and this
-# runs as root. Screenshots go to ARTIFACT_DIR (default tests/browser/artifacts).
+# halvyn-devsim beside it, HALVYN_CLIENT_BIN (absolute) to that build's halvyn-client.
+# Installs the npm packages from package-lock.json when node_modules is missing, and
+# Debian's Chromium when /usr/bin/chromium is missing and this runs as root. Screenshots
+# go to ARTIFACT_DIR (default tests/browser/artifacts).
 #
 # The tests run in a network namespace of their own with only loopback up (multicast routed
 # to it): halvyn's network start-up and the simulated LAN devices stay inside, and nothing

@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "console/log_lines.h"
+#include "console/web/window_json.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/relay_datagrams.h"
 
 namespace halvyn {
@@ -172,6 +174,111 @@ TEST(MessageLog, IncrementsAreAbsoluteWithinAnEpochAndTrimmingStartsANewOne) {
   EXPECT_GE(log.text().size(), MessageLog::kTrimmedBytes - 101);
   EXPECT_NE(log.epoch(), epoch);
   EXPECT_EQ(log.text().substr(0, 101), line + "\r\n");  // whole lines only
+}
+
+TEST(MessageLog, KeepsTheTimeOfEachLineItBeginsAndDropsThemWithTheirLines) {
+  MessageLog log;
+  log.Append("one\r\n", 100);
+  log.Append("tw", 200);
+  log.Append("o\r\nthree\r\n", 300);  // continues "two", begins "three"
+  EXPECT_EQ(log.LineTimes(), (std::vector<int64_t>{100, 200, 300}));
+  EXPECT_EQ(log.LineTimes(5), (std::vector<int64_t>{200, 300}));
+  EXPECT_EQ(log.LineTimes(7), (std::vector<int64_t>{300}));
+  const std::string line(99, 'x');
+  for (size_t written = 0; written <= MessageLog::kMaxBytes; written += 101)
+    log.Append(line + "\r\n", 400);
+  EXPECT_EQ(log.LineTimes().size(), log.text().size() / 101);
+  EXPECT_EQ(log.LineTimes(0).front(), 400);
+  log.Clear();
+  EXPECT_TRUE(log.LineTimes().empty());
+}
+
+TEST(WindowJson, ExplainsTheErrorNumbersOfTheMessageBoxesThatCarryOne) {
+  EXPECT_EQ(ErrnoHint("bind() failed 98\n"), "Address already in use");
+  EXPECT_EQ(ErrnoHint("Multicast bind failed:13"), "Permission denied");
+  EXPECT_EQ(ErrnoHint("JoinGroup failed"), "");
+  EXPECT_EQ(ErrnoHint("bind() failed x"), "");
+}
+
+class ConsoleDetailsTest : public ::testing::Test {
+ protected:
+  ConsoleDetailsTest() {
+    window.BindToCurrentThread();
+    dlg.SetWallClock([this] { return wallMs; });
+    dlg.OnInitDialog();
+  }
+  ClientTable table;
+  WindowMessageQueue window;
+  testing::FakeClock clock{50000};
+  int64_t wallMs = 1'700'000'000'000;
+  std::ostringstream out, err;
+  CHalvynDlg dlg{table,
+                 window,
+                 clock,
+                 {.relayTiming = {}, .startNetwork = false, .logOut = &out, .errorOut = &err}};
+};
+
+TEST_F(ConsoleDetailsTest, RemoteDevicesCarryTheirAddressesLastHeardAndLoginTime) {
+  ClientRecord dev7 = Client("dev7", NetworkAddress(198, 51, 100, 7), 30000);
+  dev7.set_p2p_ip(NetworkAddress(10, 0, 0, 7));
+  dev7.set_p2p_port(40000);
+  dev7.set_last_seen(46000);
+  table.Add(dev7);
+  dlg.OnClientLogin(&dev7);
+  wallMs += 1000;
+  dlg.AppendLog("second\r\n");
+  const WindowView view = dlg.View();
+  ASSERT_EQ(view.remoteDeviceDetails.size(), 1u);
+  const RemoteDeviceDetail& d = view.remoteDeviceDetails[0];
+  EXPECT_TRUE(d.known);
+  EXPECT_EQ(d.address, "198.51.100.7:30000");
+  EXPECT_EQ(d.p2pAddress, "10.0.0.7:40000");
+  EXPECT_EQ(d.lastHeardMs, 4000u);
+  EXPECT_EQ(d.loginTime, 1'700'000'000'000);
+  EXPECT_EQ(view.logTimes, (std::vector<int64_t>{1'700'000'000'000, 1'700'000'001'000}));
+
+  table.Clear();  // gone from the table before the list knows it
+  EXPECT_FALSE(dlg.View().remoteDeviceDetails[0].known);
+}
+
+TEST_F(ConsoleDetailsTest, OperatorCommandsGoToTheActivityListAndStderrNeverTheLog) {
+  const ClientRecord dev7 = Client("dev7", NetworkAddress(198, 51, 100, 7), 30000);
+  table.Add(dev7);
+  dlg.OnClientLogin(&dev7);
+  const std::string log = dlg.messageLog().text();
+  ASSERT_TRUE(dlg.RunCommand(ConsoleCommand::kClearClients, {}, -1));
+  ASSERT_TRUE(dlg.RunCommand(ConsoleCommand::kClearMessages, {}, -1));
+  ASSERT_TRUE(dlg.RunCommand(ConsoleCommand::kSelectDevice, {}, 3));
+  const WindowView view = dlg.View();
+  ASSERT_EQ(view.activity.size(), 3u);
+  EXPECT_EQ(view.activity[0].text, "Clear clients: 1 client and 0 routes forgotten");
+  EXPECT_EQ(view.activity[1].text, "Clear Messages: 1 line removed");
+  EXPECT_EQ(view.activity[2].text, "Select device: no device on row 3");
+  EXPECT_EQ(view.activity[0].time, wallMs);
+  EXPECT_EQ(err.str(),
+            "Operator: Clear clients: 1 client and 0 routes forgotten\n"
+            "Operator: Clear Messages: 1 line removed\n"
+            "Operator: Select device: no device on row 3\n");
+  EXPECT_EQ(view.messageLog, "");
+  EXPECT_EQ(out.str(), log.substr(0, log.size() - 2) + "\n");  // stdout has the log line only
+}
+
+TEST_F(ConsoleDetailsTest, StatusShowsThePortActuallyBoundAndTheLastError) {
+  ASSERT_TRUE(dlg.RunCommand(ConsoleCommand::kStartStop,
+                             {.localAddress = {}, .relayPort = "0", .stunServer = {}}, -1));
+  WindowView view = dlg.View();
+  EXPECT_TRUE(view.status.relayRunning);
+  EXPECT_NE(view.status.relayBoundPort, 0);
+  EXPECT_EQ(view.status.relayStartedAt, wallMs);
+  EXPECT_EQ(view.activity.back().text,
+            "Start: relay server on UDP port " + std::to_string(view.status.relayBoundPort));
+  dlg.ShowMessageBox("bind() failed 98\n");
+  view = dlg.View();
+  EXPECT_EQ(view.status.lastError, "bind() failed 98");
+  EXPECT_EQ(WindowJson(view)["messageBoxHints"], nlohmann::json({"Address already in use"}));
+  dlg.RunCommand(ConsoleCommand::kStartStop, {}, -1);
+  EXPECT_FALSE(dlg.View().status.relayRunning);
+  EXPECT_EQ(dlg.View().status.relayBoundPort, 0);
 }
 
 }  // namespace

@@ -49,7 +49,10 @@ TEST_F(ConsoleApi, BadRequestsGetA4xxJsonErrorAndChangeNothing) {
     auto error = json::parse(res->body, nullptr, false);
     EXPECT_TRUE(error.is_object() && error.contains("error")) << res->body;
   }
-  EXPECT_EQ(halvyn->Window(), before);
+  // Only the server's clock moves on.
+  json after = halvyn->Window();
+  after["status"]["now"] = before["status"]["now"];
+  EXPECT_EQ(after, before);
 }
 
 TEST_F(ConsoleApi, ForeignHostHeaderIsRefused) {
