@@ -51,11 +51,15 @@ CHalvynDlg::CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window,
   notices_ = std::make_unique<WindowRelayNotices>(*this, window);
   relayServer_ = std::make_unique<RelayServer>(clientTable, *notices_, routeRequestHandler_.get(),
                                                clock, window, options.relayTiming);
+  // A burst of log lines is flushed and shown once, when the queue runs empty.
+  window_.SetIdleHandler([this] { FlushLog(); });
 }
 
 CHalvynDlg::~CHalvynDlg() {
   // Workers blocked handing a notice to the window return once it has ended.
   window_.End();
+  window_.SetIdleHandler(nullptr);
+  FlushLog();
   relayServer_->Stop();
   portLearningListeners_->CloseAll();
   if (deviceSocketNotifier_) deviceSocketNotifier_->Stop();
@@ -193,6 +197,7 @@ void CHalvynDlg::OnClose() {
 }
 
 void CHalvynDlg::EndWindow() {
+  FlushLog();
   ended_ = true;
   MarkChanged();
   window_.End();
@@ -237,8 +242,22 @@ void CHalvynDlg::AppendLog(std::string_view text) {
   if (options_.logOut) {
     std::string_view line = text;
     if (line.ends_with("\r\n")) line.remove_suffix(2);
-    *options_.logOut << line << '\n' << std::flush;
+    *options_.logOut << line << '\n';
   }
+  const auto now = std::chrono::steady_clock::now();
+  if (!logUnflushed_) {
+    logUnflushed_ = true;
+    firstUnflushed_ = now;
+  }
+  // Outside a running queue (start-up, tests) nothing else would flush.
+  if (!window_.running() || now - firstUnflushed_ >= std::chrono::milliseconds(kLogFlushMs))
+    FlushLog();
+}
+
+void CHalvynDlg::FlushLog() {
+  if (!logUnflushed_) return;
+  logUnflushed_ = false;
+  if (options_.logOut) options_.logOut->flush();
   UpdateData(false);
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -47,6 +48,8 @@ class CHalvynDlg {
   static constexpr std::string_view kStartCaption = "Start";
   static constexpr std::string_view kStopCaption = "Stop";
   static constexpr uint32_t kDefaultRelayPort = 7002;
+  // Log lines reach logOut and the console at most this long after they were appended.
+  static constexpr int kLogFlushMs = 100;
 
   struct Options {
     RelayTiming relayTiming;
@@ -111,7 +114,13 @@ class CHalvynDlg {
   // An operator action for the activity list and errorOut; never the message log.
   void NoteActivity(std::string text);
 
+  // Appends a line to the log and writes it to logOut. The lines of a burst
+  // are flushed to logOut and shown together (see FlushLog), at the latest
+  // kLogFlushMs after the first of them.
   void AppendLog(std::string_view text);
+  // Flushes logOut and tells the console, once for every line appended since
+  // the last flush. Runs whenever the window's queue runs empty.
+  void FlushLog();
   // A message box with an OK button: queued for the console, echoed to errorOut
   // (a box identical to one still waiting only adds to its count).
   void ShowMessageBox(std::string text);
@@ -218,6 +227,9 @@ class CHalvynDlg {
   };
   std::deque<MessageBox> messageBoxes_;
   bool ended_ = false;
+  // Lines appended since the last FlushLog, and when the first of them came.
+  bool logUnflushed_ = false;
+  std::chrono::steady_clock::time_point firstUnflushed_;
 
   // What the console shows beside the controls (Unix milliseconds, 0: never).
   static constexpr size_t kMaxActivity = 200;

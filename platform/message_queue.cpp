@@ -102,16 +102,29 @@ void WindowMessageQueue::RunEntry(Entry& entry, std::unique_lock<std::mutex>& lo
   }
 }
 
+void WindowMessageQueue::SetIdleHandler(Message idle) { idle_ = std::move(idle); }
+
 void WindowMessageQueue::Run() {
   BindToCurrentThread();
+  running_.store(true, std::memory_order_release);
   std::unique_lock lock(mutex_);
+  bool idleRan = true;  // nothing has run yet
   while (!ended_) {
+    if (entries_.empty() && idle_ && !idleRan) {
+      idleRan = true;
+      lock.unlock();
+      idle_();
+      lock.lock();
+      continue;  // the idle work may have queued more
+    }
     windowWake_.wait(lock, [&] { return ended_ || !entries_.empty(); });
     if (ended_) break;
     Entry entry = std::move(entries_.front());
     entries_.pop_front();
     RunEntry(entry, lock);
+    idleRan = false;
   }
+  running_.store(false, std::memory_order_release);
 }
 
 bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int timeoutMs) {

@@ -36,6 +36,13 @@ class WindowMessageQueue {
   // until End is called.
   void Run();
 
+  // Runs on the window thread each time Run has emptied the queue, before it
+  // waits for more: work that a burst of messages shares (null: none). Set it
+  // before Run, or from the window thread.
+  void SetIdleHandler(Message idle);
+  // True while Run serves messages.
+  bool running() const { return running_.load(std::memory_order_acquire); }
+
   // Makes the calling thread the window thread without serving (for tests and
   // for start-up work that runs before Run).
   void BindToCurrentThread();
@@ -85,6 +92,8 @@ class WindowMessageQueue {
   bool ended_ = false;
   std::atomic<bool> endedFlag_{false};  // ended_, readable without the lock
   uint64_t wakeCount_ = 0;
+  Message idle_;  // window thread only
+  std::atomic<bool> running_{false};
   std::thread::id windowThread_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,20 @@ TEST(WindowMessageQueue, SentAndPostedRunInOrderOnTheWindowThread) {
   EXPECT_EQ(ranOn, windowThread);
   queue.Post([&] { queue.End(); });
   window.join();
+}
+
+TEST(WindowMessageQueue, IdleHandlerRunsOnceEachTimeTheQueueRunsEmpty) {
+  WindowMessageQueue queue;
+  std::vector<std::string> order;
+  int idles = 0;
+  queue.SetIdleHandler([&] {
+    order.push_back("idle");
+    if (++idles == 1) queue.Post([&] { order.push_back("d"); });  // another burst
+    if (idles == 2) queue.End();
+  });
+  for (const char* name : {"a", "b", "c"}) queue.Post([&order, name] { order.push_back(name); });
+  queue.Run();
+  EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "idle", "d", "idle"}));
 }
 
 TEST(WindowMessageQueue, AfterEndSendAndPostReturnAtOnceWithoutRunning) {
