@@ -1,8 +1,8 @@
 // Drives sequences of relay datagrams through the real dispatch: the relay's
 // RelayDispatcher with a real ClientTable, the forward-route handler behind
 // "r" and "x", and the real window (CHalvynDlg) handling the console notices.
-// The transport is a fake that checks every datagram the server sends; the
-// clock is a fake the input moves. After every step the client table, the
+// The relay's defences run with small limits. The transport is a fake that
+// checks every datagram the server sends; the clock is a fake the input moves. After every step the client table, the
 // remote-device list and the route bookkeeping must be sound.
 //
 // Input: a sequence of steps, each an opcode byte followed by its operands
@@ -13,7 +13,7 @@
 //                "r" length selector, rx name selector, tx/rx channel counts;
 //                "x" slot selector and length selector
 //   2 clock      advances by 16 ms per unit of a 2-byte LE count; 0xFFFF sets
-//                it just before the 32-bit tick wraps
+//                it just before the 32-bit tick wraps; then the list pacer runs
 //   3 sweep      drops the clients silent for 24.6 s, as the sweeper does
 //   4 window     the window catches up: handles every posted notice
 //                (timeouts, forward connects, route releases), in order
@@ -216,6 +216,9 @@ class FuzzWindowNotices final : public RelayNotices {
     ++infos;
     window_.Send([&] { dlg_.OnClientInfo(record); });
   }
+  void PostLimitLine(std::string line) override {
+    window_.Post([this, line = std::move(line)] { dlg_.AppendLog(line); });
+  }
 
   int logins = 0;
   int logouts = 0;
@@ -385,7 +388,16 @@ void RunSequence(const uint8_t* data, size_t size) {
   RouteCommandsShim routes(routeHandler);
   CheckingTransport transport;
   transport.table = &table;
-  RelayDispatcher dispatcher(table, clientTableLock, transport, notices, &routes, clock);
+  // Small limits, so that sequences reach them: four source addresses, a few
+  // names each, and lists paced on the fake clock (the clock step runs the pacer).
+  const RelayLimits limits{.datagramsPerIp = 50,
+                           .namesPerIp = 8,
+                           .bytesPerIp = 20000,
+                           .listBytesPerSecond = 100000,
+                           .routesFromClientsOnly = false,
+                           .receiveBufferBytes = 0};
+  RelayDefences defences(table, transport, notices, clock, limits);
+  RelayDispatcher dispatcher(table, clientTableLock, transport, notices, &routes, clock, &defences);
 
   std::vector<uint8_t> datagram;
   for (int step = 0; step < 4000 && !in.done(); ++step) {
@@ -418,6 +430,7 @@ void RunSequence(const uint8_t* data, size_t size) {
       case 2: {
         const uint16_t units = in.Le16();
         clock.now = units == 0xFFFF ? 0xFFFFFFFFu - 1000 : clock.now + 16u * units;
+        defences.lists().SendDue();  // lists merged meanwhile, and owed ones
         break;
       }
       case 3:
