@@ -8,7 +8,7 @@ namespace halvyn {
 
 const char kUsage[] =
     "Usage: halvyn [--console ADDR:PORT | --no-console] [--start] [--token TOKEN]\n"
-    "              [--version] [--help]\n"
+    "              [--console-limits CONN,PER_IP,STREAMS,HEADER_S] [--version] [--help]\n"
     "\n"
     "Runs the Halvyn relay server and its operator console.\n"
     "\n"
@@ -19,8 +19,36 @@ const char kUsage[] =
     "  --token TOKEN        the console's bearer token (also read from the\n"
     "                       environment variable HALVYN_TOKEN; generated and printed\n"
     "                       when the console is not on loopback and none is given)\n"
+    "  --console-limits CONN,PER_IP,STREAMS,HEADER_S\n"
+    "                       the console's connections at once (default 256), per IP\n"
+    "                       address (32), event streams (64), and seconds to send a\n"
+    "                       whole request header (10)\n"
     "  --version            print the version and exit\n"
     "  --help               print this text and exit\n";
+
+namespace {
+
+// "CONN,PER_IP,STREAMS,HEADER_S": four numbers from 1 to 100000.
+bool ParseConsoleLimits(std::string_view text, ConsoleLimits& limits) {
+  int* fields[] = {&limits.connections, &limits.connectionsPerIp, &limits.eventStreams,
+                   &limits.headerSeconds};
+  const char* at = text.data();
+  const char* end = text.data() + text.size();
+  for (size_t i = 0; i < std::size(fields); ++i) {
+    if (i > 0) {
+      if (at == end || *at != ',') return false;
+      ++at;
+    }
+    int number = 0;
+    const auto [next, failure] = std::from_chars(at, end, number);
+    if (failure != std::errc() || number < 1 || number > 100000) return false;
+    *fields[i] = number;
+    at = next;
+  }
+  return at == end;
+}
+
+}  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {
@@ -59,6 +87,13 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       if (!value(line.token)) return std::nullopt;
       if (line.token.empty()) {
         error = "--token must not be empty";
+        return std::nullopt;
+      }
+    } else if (arg == "--console-limits") {
+      std::string text;
+      if (!value(text) || !ParseConsoleLimits(text, line.consoleLimits)) {
+        if (error.empty())
+          error = "--console-limits takes four positive numbers, for example 256,32,64,10";
         return std::nullopt;
       }
     } else if (arg == "--version") {

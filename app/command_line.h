@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "console/web/console_limits.h"
+
 namespace halvyn {
 
 struct CommandLine {
@@ -14,6 +16,7 @@ struct CommandLine {
   uint16_t consolePort = 7080;
   bool start = false;
   std::string token;
+  ConsoleLimits consoleLimits;
   bool version = false;
   bool help = false;
 };
