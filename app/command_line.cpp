@@ -93,7 +93,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       std::string text;
       if (!value(text) || !ParseConsoleLimits(text, line.consoleLimits)) {
         if (error.empty())
-          error = "--console-limits takes four positive numbers, for example 256,32,64,10";
+          error = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
         return std::nullopt;
       }
     } else if (arg == "--version") {
