@@ -115,8 +115,9 @@ struct ConsoleCallbacks {
       uint64_t declared = 0;
       std::from_chars(length.data(), length.data() + length.size(), declared);
       if (declared > kBodyDrainBytes) {
-        refusal.Error(413, "request body too large");
-        return server.Send(connection, refusal) ? MHD_YES : MHD_NO;
+        ConsoleServer::Reply tooLarge;
+        tooLarge.Error(413, "request body too large");
+        return server.Send(connection, tooLarge) ? MHD_YES : MHD_NO;
       }
       return MHD_YES;
     }
@@ -149,7 +150,9 @@ struct ConsoleCallbacks {
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       server.deadlines_.Waiting(fd, Clock::now());
     } else {
-      server.deadlines_.Forget(fd);  // before libmicrohttpd closes the descriptor
+      // libmicrohttpd reports the close before it releases the descriptor, so
+      // the deadline thread never shuts down a descriptor reused meanwhile.
+      server.deadlines_.Forget(fd);
     }
   }
 
@@ -441,24 +444,29 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
   std::vector<std::string> events(behind.size());
   const bool delivered = !behind.empty() && window_.Send([&] {
     const MessageLog& log = dlg_.messageLog();
-    std::optional<json> current;  // the window without the log, built once for all
+    // The window without its log, serialised once for all the streams, its
+    // closing brace left off so that each stream's log increment can follow.
+    std::string withoutLog;
     for (size_t i = 0; i < behind.size(); ++i) {
       EventStream& stream = *behind[i];
       const bool first = stream.seenVersion == UINT64_MAX;
       const auto increment = first ? std::nullopt : log.Since(stream.logEpoch, stream.logOffset);
-      json data;
+      std::string data;
       if (increment) {
-        if (!current) current = WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false);
-        data = *current;
-        data["log"] = {{"epoch", log.epoch()},
-                       {"offset", stream.logOffset},
-                       {"append", std::string(*increment)}};
+        if (withoutLog.empty()) {
+          withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
+          withoutLog.pop_back();
+        }
+        const json part = {{"epoch", log.epoch()},
+                           {"offset", stream.logOffset},
+                           {"append", std::string(*increment)}};
+        data = withoutLog + ",\"log\":" + Dump(part) + "}";
       } else {
-        data = WindowJson(dlg_.View());
+        data = Dump(WindowJson(dlg_.View()));
       }
       stream.logEpoch = log.epoch();
       stream.logOffset = log.end();
-      events[i] = "event: window\ndata: " + Dump(data) + "\n\n";
+      events[i] = "event: window\ndata: " + data + "\n\n";
     }
   });
   MutexLock lock(mutex_);
