@@ -52,11 +52,14 @@ struct ConsoleServer::Reply {
   int status = 200;
   std::string contentType = "application/json";
   std::string body;
+  // A JSON body not yet serialised: the window thread builds it, the HTTP
+  // thread writes it out, so the window is held no longer than for the copy.
+  std::optional<json> document;
   std::vector<std::pair<const char*, std::string>> headers;
 
-  void Json(const json& value) {
+  void Json(json value) {
     status = 200;
-    body = Dump(value);
+    document = std::move(value);
   }
   void Error(int code, std::string_view message) {
     status = code;
@@ -268,9 +271,15 @@ void ConsoleServer::WindowChanged() {
 }
 
 bool ConsoleServer::Send(MHD_Connection* connection, const Reply& reply) {
-  MHD_Response* response = MHD_create_response_from_buffer(
-      reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
-  if (!response) return false;
+  // The body moves into the response, which frees it once sent.
+  auto* body = new std::string(reply.document ? Dump(*reply.document) : reply.body);
+  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+      body->size(), body->data(), [](void* owned) { delete static_cast<std::string*>(owned); },
+      body);
+  if (!response) {
+    delete body;
+    return false;
+  }
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.c_str());
   MHD_add_response_header(response, MHD_HTTP_HEADER_X_CONTENT_TYPE_OPTIONS, "nosniff");
   for (const auto& [name, value] : reply.headers)
