@@ -10,10 +10,11 @@
 
 namespace halvyn {
 
-int OpenTcpListener(Ipv4Endpoint local, int backlog, std::string& error) {
+int OpenTcpListener(Ipv4Endpoint local, int backlog, std::string& error, int* errorCode) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     error = std::strerror(errno);
+    if (errorCode) *errorCode = errno;
     return -1;
   }
   const int on = 1;
@@ -22,10 +23,22 @@ int OpenTcpListener(Ipv4Endpoint local, int backlog, std::string& error) {
       bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       listen(fd, backlog) != 0) {
     error = std::strerror(errno);
+    if (errorCode) *errorCode = errno;
     close(fd);
     return -1;
   }
   return fd;
+}
+
+bool SomethingListens(Ipv4Endpoint endpoint) {
+  if (endpoint.address == 0) endpoint.address = htonl(INADDR_LOOPBACK);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const sockaddr_in address = ToSockaddr(endpoint);
+  const bool accepted =
+      connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return accepted;
 }
 
 void CloseListener(int fd) {

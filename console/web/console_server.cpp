@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -23,6 +24,8 @@ namespace {
 using nlohmann::json;
 using Clock = HeaderDeadlines::Clock;
 
+// How long connections closed by an earlier process may hold the port.
+constexpr std::chrono::seconds kTimeWaitSeconds{61};
 // Connections the kernel may queue while the server is at its connection limit.
 constexpr int kListenBacklog = 128;
 // How often the timer thread looks at heartbeats and header deadlines.
@@ -203,7 +206,19 @@ ConsoleServer::~ConsoleServer() {
 
 bool ConsoleServer::Bind(std::string& error) {
   const auto address = ParseDotted(options_.address);
-  if (address) listenFd_ = OpenTcpListener({*address, options_.port}, kListenBacklog, error);
+  if (address) {
+    const Ipv4Endpoint local{*address, options_.port};
+    int code = 0;
+    listenFd_ = OpenTcpListener(local, kListenBacklog, error, &code);
+    // In use while nothing listens: connections of an earlier process that
+    // bound without SO_REUSEADDR are still in TIME_WAIT (at most a minute).
+    // Another halvyn would accept, and then this one ends at once.
+    for (auto until = Clock::now() + kTimeWaitSeconds;
+         listenFd_ < 0 && code == EADDRINUSE && Clock::now() < until && !SomethingListens(local);) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      listenFd_ = OpenTcpListener(local, kListenBacklog, error, &code);
+    }
+  }
   if (listenFd_ < 0) {
     error = "cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " +
             (address ? error : "not an IPv4 address");
