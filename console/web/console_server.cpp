@@ -241,6 +241,7 @@ bool ConsoleServer::Start(std::string& error) {
                        MHD_OPTION_NOTIFY_CONNECTION, &ConsoleCallbacks::OnConnection, this,    //
                        MHD_OPTION_END);
   if (!daemon_) {
+    listenFd_ = -1;  // whether libmicrohttpd closed it is not said: never close it twice
     error = "cannot start the console's HTTP server";
     return false;
   }
