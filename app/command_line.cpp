@@ -8,7 +8,8 @@ namespace halvyn {
 
 const char kUsage[] =
     "Usage: halvyn [--console ADDR:PORT | --no-console] [--start] [--token TOKEN]\n"
-    "              [LIMIT OPTIONS] [--version] [--help]\n"
+    "              [--console-limits CONN,PER_IP,STREAMS,HEADER_S] [LIMIT OPTIONS]\n"
+    "              [--version] [--help]\n"
     "\n"
     "Runs the Halvyn relay server and its operator console.\n"
     "\n"
@@ -19,6 +20,10 @@ const char kUsage[] =
     "  --token TOKEN        the console's bearer token (also read from the\n"
     "                       environment variable HALVYN_TOKEN; generated and printed\n"
     "                       when the console is not on loopback and none is given)\n"
+    "  --console-limits CONN,PER_IP,STREAMS,HEADER_S\n"
+    "                       the console's connections at once (default 256), per IP\n"
+    "                       address (32), event streams (64), and seconds to send a\n"
+    "                       whole request header (10)\n"
     "\n"
     "Limits at the relay port, per remote IPv4 address (0 turns one off; loopback\n"
     "sources and destinations are never limited):\n"
@@ -36,6 +41,30 @@ const char kUsage[] =
     "\n"
     "  --version            print the version and exit\n"
     "  --help               print this text and exit\n";
+
+namespace {
+
+// "CONN,PER_IP,STREAMS,HEADER_S": four numbers from 1 to 100000.
+bool ParseConsoleLimits(std::string_view text, ConsoleLimits& limits) {
+  int* fields[] = {&limits.connections, &limits.connectionsPerIp, &limits.eventStreams,
+                   &limits.headerSeconds};
+  const char* at = text.data();
+  const char* end = text.data() + text.size();
+  for (size_t i = 0; i < std::size(fields); ++i) {
+    if (i > 0) {
+      if (at == end || *at != ',') return false;
+      ++at;
+    }
+    int number = 0;
+    const auto [next, failure] = std::from_chars(at, end, number);
+    if (failure != std::errc() || number < 1 || number > 100000) return false;
+    *fields[i] = number;
+    at = next;
+  }
+  return at == end;
+}
+
+}  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {
@@ -100,6 +129,13 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       if (arg == "--relay-receive-buffer") line.limits.receiveBufferBytes = uint32_t(number);
     } else if (arg == "--routes-from-clients-only") {
       line.limits.routesFromClientsOnly = true;
+    } else if (arg == "--console-limits") {
+      std::string text;
+      if (!value(text) || !ParseConsoleLimits(text, line.consoleLimits)) {
+        if (error.empty())
+          error = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
+        return std::nullopt;
+      }
     } else if (arg == "--version") {
       line.version = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "relay/relay_limits.h"
+#include "console/web/console_limits.h"
 
 namespace halvyn {
 
@@ -16,6 +17,7 @@ struct CommandLine {
   uint16_t consolePort = 7080;
   bool start = false;
   std::string token;
+  ConsoleLimits consoleLimits;
   bool version = false;
   bool help = false;
   RelayLimits limits;

@@ -59,7 +59,9 @@ int main(int argc, char** argv) {
   ClientTable clientTable;  // lives from start to exit, across every Stop
   WindowMessageQueue window;
   MonotonicTickClock clock;
-  CHalvynDlg dlg(clientTable, window, clock, {.relayTiming = {}, .startNetwork = true, .logOut = &std::cout, .errorOut = &std::cerr});
+  CHalvynDlg dlg(
+      clientTable, window, clock,
+      {.relayTiming = {}, .startNetwork = true, .logOut = &std::cout, .errorOut = &std::cerr});
   dlg.relayServer().SetLimits(line->limits);  // before any Start
 
   std::unique_ptr<ConsoleServer> console;
@@ -69,7 +71,8 @@ int main(int argc, char** argv) {
     const char* environmentToken = std::getenv("HALVYN_TOKEN");
     const std::string token =
         !line->token.empty() || !environmentToken ? line->token : environmentToken;
-    ConsoleServerOptions options{line->consoleAddress, line->consolePort, token};
+    ConsoleServerOptions options{line->consoleAddress, line->consolePort, token,
+                                 line->consoleLimits};
     if (!ConsoleAccess::IsLoopback(options.address) && options.token.empty()) {
       options.token = GenerateToken();
       std::cout << "Console token: " << options.token << std::endl;
@@ -104,8 +107,12 @@ int main(int argc, char** argv) {
     reportRelayState();
     window.Run();
   });
-  if (console) {
-    console->Start();
+  int status = 0;
+  if (console && !console->Start(error)) {
+    std::cerr << "halvyn: " << error << "\n";
+    status = 1;
+    window.Post([&] { dlg.OnClose(); });
+  } else if (console) {
     std::cout << "Console: http://" << line->consoleAddress << ":" << line->consolePort << "/"
               << std::endl;
     window.Post([&] { readiness.ConsoleListening(); });
@@ -133,5 +140,5 @@ int main(int argc, char** argv) {
   readiness.Stopping();
   dlg.SetChangeListener(nullptr);  // the listener's captures end before dlg does
   if (console) console->Stop();
-  return 0;
+  return status;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "bench/console_pressure.h"
 #include "bench/result_table.h"
 #include "bench/scenario.h"
 
@@ -30,6 +31,8 @@ constexpr char kUsage[] =
     "  --overload F        overload offers F times the capacity (default 2)\n"
     "  --console-port N    state: the console's TCP port on 127.0.0.1\n"
     "  --log-lines N       state: message log lines to reach (default 10000)\n"
+    "  --console-pressure slow|streams|idle\n"
+    "                      state: hostile console connections from 127.0.0.2 meanwhile\n"
     "  --check             verify counts at a low rate; exit 1 on a mismatch\n";
 
 }  // namespace
@@ -90,6 +93,8 @@ int main(int argc, char** argv) {
       options.consolePort = uint16_t(std::stoul(value));
     } else if (flag == "--log-lines") {
       options.logLines = std::stoul(value);
+    } else if (flag == "--console-pressure" && ConsolePressure::KnownKind(value)) {
+      options.consolePressure = value;
     } else {
       std::cerr << "halvyn-loadgen: unknown option " << flag << "\n" << kUsage;
       return 2;

@@ -292,6 +292,21 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
             Format(st(C, "console", "window_bytes")) + ")");
   t.Row("console: login datagram → event on the stream, ms", "",
         Format(st(C, "console", "login_event_ms")));
+  // The console under hostile connections from another address (console_pressure.h).
+  const std::pair<const char*, const char*> pressures[] = {{"slow", "24 slow senders"},
+                                                           {"streams", "40 event streams"},
+                                                           {"idle", "1,100 idle connections"}};
+  for (const auto& [kind, what] : pressures) {
+    const std::string phase = std::string("console-") + kind;
+    if (!st(C, phase, "get_window_ms")) continue;
+    t.Row(std::string("console with ") + what +
+              ": GET /api/window ms (max); login → event ms (max); routes with listeners",
+          "",
+          Format(st(C, phase, "get_window_ms")) + " (" + Format(st(C, phase, "get_window_max_ms")) +
+              "); " + Format(st(C, phase, "login_event_ms")) + " (" +
+              Format(st(C, phase, "login_event_max_ms")) + "); " +
+              Format(st(C, phase, "route_rows")));
+  }
   out << "\nMedians of " << r.Runs("rr", H) / 3 << " run(s).\n";
   return true;
 }

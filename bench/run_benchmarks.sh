@@ -115,8 +115,9 @@ start_server() {
       server_pid=$!
       wait_for_port udp 7002 ;;
     halvyn+console)
-      (cd "$work" && exec taskset -c "$server_cpu" "$halvyn" --start --console 127.0.0.1:7080 \
-        >/dev/null 2>&1) &
+      # With the file limit systemd gives a service by default.
+      (cd "$work" && ulimit -n 1024 && exec taskset -c "$server_cpu" "$halvyn" --start \
+        --console 127.0.0.1:7080 >/dev/null 2>&1) &
       server_pid=$!
       wait_for_port udp 7002 && wait_for_port tcp 7080 ;;
     echo|drain|fanout)
@@ -186,6 +187,11 @@ for ((run = 1; run <= runs; run++)); do
   measure halvyn state --clients "$state_clients" --log-lines "$state_lines"
   measure halvyn+console state --clients "$state_clients" --log-lines "$state_lines" \
     --console-port 7080
+  # The same with hostile console connections from another loopback address.
+  for pressure in slow streams idle; do
+    measure halvyn+console state --clients "$state_clients" --log-lines "$state_lines" \
+      --console-port 7080 --console-pressure "$pressure"
+  done
 done
 
 echo

@@ -26,6 +26,7 @@ struct ScenarioOptions {
   bool check = false;           // verify counts at a low rate; exit 1 on a mismatch
   uint16_t consolePort = 0;     // state: the console to query (0: none)
   size_t logLines = 10000;      // state: message log lines to reach
+  std::string consolePressure;  // state: hostile connections held meanwhile (console_pressure.h)
 };
 
 int RunRequestReply(const ScenarioOptions& options);

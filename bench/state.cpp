@@ -9,8 +9,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
+#include "bench/console_pressure.h"
 #include "bench/measurement.h"
 #include "bench/scenario.h"
 #include "relay/relay_packet.h"
@@ -131,6 +133,12 @@ int RunState(const ScenarioOptions& options) {
       .Add("rss_kib", double(ResidentKib(probe.pid())))
       .Print();
 
+  // Hostile console connections from before the logins on, so the routes too
+  // are granted (and their listeners opened) under them.
+  std::optional<ConsolePressure> pressure;
+  if (!options.consolePressure.empty() && options.consolePort != 0)
+    pressure.emplace(options.consolePressure, options.consolePort);
+
   ClientSet clients(options.clients, kRoutePacketLength);
   if (!clients.ok()) return CheckFailed("cannot open the client sockets");
   if (!LogInAll(clients, "s", server)) return CheckFailed("a client's login was not confirmed");
@@ -222,8 +230,16 @@ int RunState(const ScenarioOptions& options) {
       clients.Drain(5, 200);
     }
   }
-  ResultLine("state", options.label, "console")
-      .Add("clients", double(clients.size()))
+  const std::string phase =
+      pressure ? "console-" + options.consolePressure : std::string("console");
+  ResultLine result("state", options.label, phase);
+  if (pressure) {
+    result.Add("pressure_opened", double(pressure->opened()))
+        .Add("pressure_closed", double(pressure->closedByServer()))
+        .Add("routes", double(routes))
+        .Add("route_rows", double(routeRows));
+  }
+  result.Add("clients", double(clients.size()))
       .Add("log_lines", double(lines))
       .Add("window_bytes", double(windowBytes))
       .Add("get_window_ms", Median(getMs))

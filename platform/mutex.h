@@ -30,4 +30,14 @@ class SCOPED_CAPABILITY MutexLock {
   Mutex& mutex_;
 };
 
+// Waits on a condition variable with a Mutex that the caller holds (through
+// a MutexLock), until notified or deadline; the caller re-checks its condition.
+template <class TimePoint>
+void WaitLocked(Mutex& mutex, std::condition_variable& changed, TimePoint deadline)
+    REQUIRES(mutex) {
+  std::unique_lock<std::mutex> native(mutex.native(), std::adopt_lock);
+  changed.wait_until(native, deadline);
+  native.release();  // the caller's MutexLock unlocks it
+}
+
 }  // namespace halvyn

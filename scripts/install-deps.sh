@@ -4,7 +4,8 @@
 set -euo pipefail
 
 kind=${1:-build}
-packages=(cmake ninja-build g++ pkg-config libcpp-httplib-dev nlohmann-json3-dev libsystemd-dev)
+packages=(cmake ninja-build g++ pkg-config libmicrohttpd-dev libcpp-httplib-dev nlohmann-json3-dev
+          libsystemd-dev)
 if [ "$kind" = test ]; then
   packages+=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev iproute2
              chromium coturn

@@ -14,7 +14,11 @@ class ConsoleAccess {
   ConsoleAccess(std::string listenAddress, std::string token)
       : listenAddress_(std::move(listenAddress)), token_(std::move(token)) {}
 
-  // The Host header must name the listening address or localhost (any port).
+  // Without a token (loopback only) the Host header must name the listening
+  // address or localhost (any port), against DNS rebinding. With a token any
+  // Host will do: a page of another origin cannot learn the token, so
+  // rebinding a name to the console gains it nothing, and the operator may
+  // reach the console by any of the machine's addresses or names.
   bool HostAllowed(std::string_view hostHeader) const;
   // The Authorization header must be "Bearer TOKEN" when a token is set.
   bool Authorized(std::string_view authorizationHeader) const;

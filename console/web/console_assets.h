@@ -3,10 +3,6 @@
 
 #include <string_view>
 
-namespace httplib {
-struct Response;
-}
-
 namespace halvyn {
 
 struct ConsoleAsset {
@@ -17,8 +13,5 @@ struct ConsoleAsset {
 
 // The asset with this file name, or null.
 const ConsoleAsset* FindConsoleAsset(std::string_view name);
-
-// Replies with the asset, or 404.
-void ServeAsset(std::string_view name, httplib::Response& res);
 
 }  // namespace halvyn

@@ -4,24 +4,32 @@
 //   POST /api/command  {"command": NAME, "controls": {...}, "row": N}; returns the window
 //   GET  /api/events   Server-Sent Events: "window" after every change
 //
-// Every request is served on an HTTP worker thread and reaches the window only
-// through its message queue. Start/Stop from the owning thread.
+// One event-driven HTTP thread (libmicrohttpd, epoll) serves every connection:
+// a slow, idle or streaming connection costs memory, not a thread. Work on the
+// window is posted to the window thread while the connection is suspended, so
+// the HTTP thread never waits for the window. A timer thread wakes the event
+// streams (changes, heartbeats) and cuts connections whose request header is
+// overdue. Start/Stop from the owning thread; WindowChanged from any thread.
 #pragma once
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 #include "console/halvyn_dlg.h"
 #include "console/web/console_access.h"
-#include "console/web/window_changes.h"
+#include "console/web/console_limits.h"
+#include "console/web/header_deadlines.h"
 #include "platform/message_queue.h"
+#include "platform/mutex.h"
 
-namespace httplib {
-class Server;
-}
+struct MHD_Daemon;
+struct MHD_Connection;
 
 namespace halvyn {
 
@@ -29,43 +37,70 @@ struct ConsoleServerOptions {
   std::string address = "127.0.0.1";
   uint16_t port = 7080;
   std::string token;  // required from clients when not empty
+  ConsoleLimits limits;
 };
 
 class ConsoleServer {
  public:
-  // Most event streams at once; more are refused with 503 so the worker pool
-  // always has threads left for commands.
-  static constexpr int kMaxEventStreams = 16;
-  static constexpr int kWorkerThreads = 24;
   static constexpr size_t kMaxBodyBytes = 64 * 1024;
+  // Per-connection buffer for the request line and headers; longer ones are refused.
+  static constexpr size_t kConnectionMemoryBytes = 32 * 1024;
+  // A connection silent this long is closed (a header must also meet its deadline).
+  static constexpr int kIdleSeconds = 30;
+  // An event stream without changes gets a comment line this often.
+  static constexpr std::chrono::milliseconds kHeartbeat{1000};
 
   ConsoleServer(CHalvynDlg& dlg, WindowMessageQueue& window, ConsoleServerOptions options);
   ~ConsoleServer();
   ConsoleServer(const ConsoleServer&) = delete;
   ConsoleServer& operator=(const ConsoleServer&) = delete;
 
-  // Binds the listening socket; false (with a reason) when it cannot.
+  // Binds the listening socket (never shared with another process); false,
+  // with the reason, when it cannot.
   bool Bind(std::string& error);
-  // Serves on a thread of its own until Stop.
-  void Start();
-  // Ends every event stream, stops serving and joins the thread.
+  // Starts serving; false (with the reason) when the server cannot start.
+  bool Start(std::string& error);
+  // Ends every event stream, stops serving and joins the threads.
   void Stop();
 
   // Window thread: the window changed (wired to CHalvynDlg's change listener).
-  void WindowChanged() { changes_.Bump(); }
+  void WindowChanged();
   const ConsoleServerOptions& options() const { return options_; }
 
+  struct Reply;
+  struct Request;
+  struct EventStream;
+
  private:
-  void RegisterRoutes();
+  friend struct ConsoleCallbacks;  // libmicrohttpd's callbacks, on the HTTP thread
+
+  static bool Send(MHD_Connection* connection, const Reply& reply);
+  // Answers a request whose header (and body) has arrived; false closes the connection.
+  bool Answer(MHD_Connection* connection, Request& request);
+  // Suspends the connection and runs work on the window thread; the reply
+  // (503 "window closed" when the window has ended) resumes it.
+  void OnWindow(MHD_Connection* connection, Request& request, std::function<void(Reply&)> run);
+  bool OpenEventStream(MHD_Connection* connection);
+
+  // The timer thread: event streams and header deadlines.
+  void RunTimer();
+  void WakeStreams(HeaderDeadlines::Clock::time_point now);
 
   CHalvynDlg& dlg_;
   WindowMessageQueue& window_;
   ConsoleServerOptions options_;
   ConsoleAccess access_;
-  WindowChanges changes_;
-  std::atomic<int> eventStreams_{0};
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  HeaderDeadlines deadlines_;
+  int listenFd_ = -1;
+  MHD_Daemon* daemon_ = nullptr;
+  std::thread timer_;
+
+  Mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t version_ GUARDED_BY(mutex_) = 0;  // bumped by every window change
+  bool closing_ GUARDED_BY(mutex_) = false;
+  std::unordered_set<EventStream*> streams_ GUARDED_BY(mutex_);
+  int windowWork_ GUARDED_BY(mutex_) = 0;  // suspended connections waiting for the window
 };
 
 }  // namespace halvyn

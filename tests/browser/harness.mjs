@@ -78,7 +78,11 @@ export async function holdUdpPort() {
 
 // One halvyn process with its console.
 export class Halvyn {
-  static async start({ consolePort, token, cwd, args = [] } = {}) {
+  // consoleAddress: where the console listens; urlHost: the address the page and the API
+  // use (the console address unless that is 0.0.0.0). Without a token on an address other
+  // than loopback, halvyn prints the token it made, and the harness uses it for the API.
+  static async start({ consolePort, token, cwd, args = [], consoleAddress = '127.0.0.1',
+    urlHost } = {}) {
     if (!PRIVATE_NETWORK) {
       // halvyn's network start-up joins multicast groups and asks for the gateway's MAC.
       throw new Error('run the browser tests through run.sh, which gives them a private network');
@@ -88,10 +92,10 @@ export class Halvyn {
     h.token = token || '';
     h.ownCwd = !cwd;
     h.cwd = cwd || await mkdtemp(path.join(os.tmpdir(), 'halvyn-console-'));
-    h.url = `http://127.0.0.1:${h.consolePort}/`;
+    h.url = `http://${urlHost || consoleAddress}:${h.consolePort}/`;
     h.stdout = '';
     h.stderr = '';
-    const argv = ['--console', `127.0.0.1:${h.consolePort}`, ...args];
+    const argv = ['--console', `${consoleAddress}:${h.consolePort}`, ...args];
     if (token) argv.push('--token', token);
     h.proc = spawn(HALVYN_BIN, argv, { cwd: h.cwd, stdio: ['ignore', 'pipe', 'pipe'] });
     h.exited = new Promise((resolve) => {
@@ -118,6 +122,8 @@ export class Halvyn {
       if (early) {
         throw new Error(`halvyn ended during start-up (${JSON.stringify(early)}): ${this.stderr}`);
       }
+      const printed = /^Console token: (\S+)$/m.exec(this.stdout);
+      if (!this.token && printed) this.token = printed[1];
       try {
         const res = await this.api('/api/window');
         if (res.ok) return;

@@ -60,6 +60,8 @@ fi
 ip link set lo up
 ip link set lo multicast on
 ip route add 224.0.0.0/4 dev lo
+# An address of the namespace's own besides loopback, for the console's remote mode.
+ip addr add 10.77.0.1/32 dev lo
 
 cd "$here"
 if [ $# -eq 0 ]; then set -- *.test.mjs; fi

@@ -15,14 +15,6 @@ constexpr size_t kReceiveBufferSize = 65536;
 
 using Clock = std::chrono::steady_clock;
 
-// Waits on a condition variable with a platform Mutex that the caller holds.
-void WaitLocked(Mutex& mutex, std::condition_variable& changed, Clock::time_point deadline)
-    REQUIRES(mutex) {
-  std::unique_lock<std::mutex> native(mutex.native(), std::adopt_lock);
-  changed.wait_until(native, deadline);
-  native.release();  // the caller's MutexLock unlocks it
-}
-
 }  // namespace
 
 ClientSession::ClientSession(UdpSocket& socket, Ipv4Endpoint server, const ClientRecord& self,
