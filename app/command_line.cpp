@@ -8,7 +8,7 @@ namespace halvyn {
 
 const char kUsage[] =
     "Usage: halvyn [--console ADDR:PORT | --no-console] [--start] [--token TOKEN]\n"
-    "              [--version] [--help]\n"
+    "              [--lan-interface NAME] [--version] [--help]\n"
     "\n"
     "Runs the Halvyn relay server and its operator console.\n"
     "\n"
@@ -19,6 +19,10 @@ const char kUsage[] =
     "  --token TOKEN        the console's bearer token (also read from the\n"
     "                       environment variable HALVYN_TOKEN; generated and printed\n"
     "                       when the console is not on loopback and none is given)\n"
+    "  --lan-interface NAME the adapter that faces the LAN devices (default: the\n"
+    "                       wired adapter that is up with carrier and an IPv4\n"
+    "                       address, preferring one with the default route, and\n"
+    "                       a bridge or veth link only when nothing else qualifies)\n"
     "  --version            print the version and exit\n"
     "  --help               print this text and exit\n";
 
@@ -59,6 +63,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       if (!value(line.token)) return std::nullopt;
       if (line.token.empty()) {
         error = "--token must not be empty";
+        return std::nullopt;
+      }
+    } else if (arg == "--lan-interface") {
+      if (!value(line.lanInterface)) return std::nullopt;
+      if (line.lanInterface.empty()) {
+        error = "--lan-interface must not be empty";
         return std::nullopt;
       }
     } else if (arg == "--version") {

@@ -14,6 +14,7 @@ struct CommandLine {
   uint16_t consolePort = 7080;
   bool start = false;
   std::string token;
+  std::string lanInterface;  // empty: chosen from the adapters' state
   bool version = false;
   bool help = false;
 };

@@ -56,7 +56,12 @@ int main(int argc, char** argv) {
   ClientTable clientTable;  // lives from start to exit, across every Stop
   WindowMessageQueue window;
   MonotonicTickClock clock;
-  CHalvynDlg dlg(clientTable, window, clock, {.relayTiming = {}, .startNetwork = true, .logOut = &std::cout, .errorOut = &std::cerr});
+  CHalvynDlg dlg(clientTable, window, clock,
+                 {.relayTiming = {},
+                  .startNetwork = true,
+                  .logOut = &std::cout,
+                  .errorOut = &std::cerr,
+                  .lanInterface = line->lanInterface});
 
   std::unique_ptr<ConsoleServer> console;
   if (line->console) {

@@ -256,6 +256,7 @@ WindowView CHalvynDlg::View(bool withLog) const {
   view.forwardRoutes = forwardRoutes_.rows();
   view.stunServers = stunServers_;
   view.messageBoxes.assign(messageBoxes_.begin(), messageBoxes_.end());
+  view.lanInterface = lanInterface_;
   return view;
 }
 

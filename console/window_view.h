@@ -27,6 +27,15 @@ struct ControlInput {
   std::optional<std::string> stunServer;
 };
 
+// The LAN adapter that network start-up chose: its name, its IPv4 address
+// (dotted) and its MAC ("00-11-22-AA-BB-FF"). The name is empty when none was
+// chosen.
+struct LanInterfaceView {
+  std::string name;
+  std::string address = "0.0.0.0";
+  std::string mac = "00-00-00-00-00-00";
+};
+
 struct WindowView {
   std::string title;
   std::string startStop;
@@ -39,6 +48,7 @@ struct WindowView {
   std::vector<ListRow> forwardRoutes;
   std::vector<std::string> stunServers;
   std::vector<std::string> messageBoxes;
+  LanInterfaceView lanInterface;
 };
 
 }  // namespace halvyn

@@ -17,6 +17,10 @@ nlohmann::json WindowJson(const WindowView& view, bool withLog) {
       {"messageBoxes", view.messageBoxes},
       {"logEpoch", view.logEpoch},
       {"logEnd", view.logEnd},
+      {"lanInterface",
+       {{"name", view.lanInterface.name},
+        {"address", view.lanInterface.address},
+        {"mac", view.lanInterface.mac}}},
   };
   if (withLog) json["messageLog"] = view.messageLog;
   return json;
