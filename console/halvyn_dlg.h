@@ -55,7 +55,7 @@ class CHalvynDlg {
     std::ostream* logOut = nullptr;    // every log line is echoed here (stdout in halvyn)
     std::ostream* errorOut = nullptr;  // message boxes are echoed here (stderr in halvyn)
     // The LAN adapter by name; empty: chosen from the adapters' state.
-    std::string lanInterface;
+    std::string lanInterface = {};
   };
 
   CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window, const TickClock& clock,

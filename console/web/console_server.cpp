@@ -170,7 +170,7 @@ void ConsoleServer::RegisterRoutes() {
             if (increment) {
               data["log"] = {{"epoch", log.epoch()},
                              {"offset", stream->logOffset},
-                             {"append", std::string(*increment)}};
+                             {"append", Latin1ToUtf8(*increment)}};
             }
             stream->logEpoch = log.epoch();
             stream->logOffset = log.end();
