@@ -22,8 +22,9 @@ enum class RelayDrop : uint8_t {
   kUnknownName,        // "f", "i", "k" or "p" naming no logged-in client
   kShortRouteRequest,  // "r" below 228 bytes, "x" without a whole slot port
   kBadSlotPort,        // "x" naming no route slot
+  kOversized,          // longer than the receive buffer: never read whole
 };
-inline constexpr size_t kRelayDropReasons = 6;
+inline constexpr size_t kRelayDropReasons = 7;
 
 struct RelayCounters {
   // Accepted relay packets by command letter (byte 2), before handling.
