@@ -93,7 +93,8 @@ inside() {  # inside [--no-network] COMMAND: a shell command as root in the root
     mount --make-rslave "$1/dev"
     mount -t sysfs sysfs "$1/sys"
     exec chroot "$1" env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-      bash -c "cd /src/halvyn && $2"
+      bash -c "cd /src/halvyn || exit 1
+$2"
   ' sh "$root" "$1" "$loopback"
 }
 
