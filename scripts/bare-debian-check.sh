@@ -12,10 +12,11 @@
 #                                  sends at start-up leaves the machine),
 #                                  until it prints its console address; then
 #                                  SIGTERM, and its exit status must be 0;
-#   3. scripts/install-deps.sh test and the configuration of the three test
-#                                  builds (what scripts/test.sh does before
-#                                  it builds); with --full, scripts/test.sh
-#                                  itself (about an hour on two cores).
+#   3. scripts/install-deps.sh test, the configuration of the three test
+#                                  builds, the whole default build and its
+#                                  unit tests (the start of scripts/test.sh);
+#                                  with --full, scripts/test.sh itself (about
+#                                  an hour on two cores).
 #
 # Prints how long each step took. Not part of scripts/test.sh: it downloads
 # a few hundred megabytes of Debian packages and takes a quarter of an hour.
@@ -124,7 +125,9 @@ if [ "$full" -eq 1 ]; then
 else
   step "scripts/install-deps.sh test" inside 'scripts/install-deps.sh test >/dev/null'
   step "configure default, asan and tsan" \
-    inside 'for p in default asan tsan; do cmake --preset $p >/dev/null; done'
+    inside 'set -e; for p in default asan tsan; do cmake --preset $p >/dev/null; echo "$p configured"; done'
+  step "build everything (default), ctest -L unit" \
+    inside 'set -e; cmake --build --preset default -j "$(nproc)" >/dev/null; ctest --preset default -L unit -j "$(nproc)" | tail -n 3'
 fi
 
 [ "$keep" -eq 1 ] || rm -rf "$root"
