@@ -127,7 +127,7 @@ else
   step "configure default, asan and tsan" \
     inside 'set -e; for p in default asan tsan; do cmake --preset $p >/dev/null; echo "$p configured"; done'
   step "build everything (default), ctest -L unit" \
-    inside 'set -e; cmake --build --preset default -j "$(nproc)" >/dev/null; ctest --preset default -L unit -j "$(nproc)" | tail -n 3'
+    inside 'set -eo pipefail; cmake --build --preset default -j "$(nproc)" >/dev/null; ctest --preset default -L unit -j "$(nproc)" | tail -n 4'
 fi
 
 [ "$keep" -eq 1 ] || rm -rf "$root"
