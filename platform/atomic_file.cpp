@@ -110,23 +110,25 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents, std
   };
 
   const std::string target = FollowLinks(path);
-  // Opening the file for writing (without changing it) is the one true test of
-  // whether this process may write it: permission bits, ACLs, the immutable
-  // flag, a read-only mount, a directory in its place.
-  const int existing = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (existing < 0 && errno != ENOENT) return fail(errno);
+  // Whether this process may write the file, as the kernel would decide for
+  // an open (permission bits, ACLs, the immutable flag, a read-only mount),
+  // without opening it: a close after an open for writing counts as a write
+  // to anyone watching the file.
+  const bool writableFile = ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+  if (!writableFile && errno != ENOENT) return fail(errno);
 
   std::string temporary;
   const int fd = CreateTemporary(target, &temporary);
   if (fd < 0) {
     const int refused = errno;
-    int code = refused;
-    if (existing >= 0 && (refused == EACCES || refused == EPERM || refused == EROFS))
-      code = RewriteInPlace(existing, contents);
-    if (existing >= 0 && ::close(existing) != 0 && code == 0) code = errno;
+    if (!writableFile || (refused != EACCES && refused != EPERM && refused != EROFS))
+      return fail(refused);
+    const int existing = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (existing < 0) return fail(errno);
+    int code = RewriteInPlace(existing, contents);
+    if (::close(existing) != 0 && code == 0) code = errno;
     return code == 0 ? true : fail(code);
   }
-  if (existing >= 0) ::close(existing);
 
   int code = WriteAll(fd, contents);
   struct stat old {};
