@@ -8,8 +8,8 @@ namespace halvyn {
 
 const char kUsage[] =
     "Usage: halvyn [--console ADDR:PORT | --no-console] [--start] [--token TOKEN]\n"
-    "              [--console-limits CONN,PER_IP,STREAMS,HEADER_S] [LIMIT OPTIONS]\n"
-    "              [--version] [--help]\n"
+    "              [--console-limits CONN,PER_IP,STREAMS,HEADER_S] [--lan-interface NAME]\n"
+    "              [LIMIT OPTIONS] [--version] [--help]\n"
     "\n"
     "Runs the Halvyn relay server and its operator console.\n"
     "\n"
@@ -24,6 +24,10 @@ const char kUsage[] =
     "                       the console's connections at once (default 256), per IP\n"
     "                       address (32), event streams (64), and seconds to send a\n"
     "                       whole request header (10)\n"
+    "  --lan-interface NAME the adapter that faces the LAN devices (default: the\n"
+    "                       wired adapter that is up with carrier and an IPv4\n"
+    "                       address, preferring one with the default route, and\n"
+    "                       a bridge or veth link only when nothing else qualifies)\n"
     "\n"
     "Limits at the relay port, per remote IPv4 address (0 turns one off; loopback\n"
     "sources and destinations are never limited):\n"
@@ -134,6 +138,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       if (!value(text) || !ParseConsoleLimits(text, line.consoleLimits)) {
         if (error.empty())
           error = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
+        return std::nullopt;
+      }
+    } else if (arg == "--lan-interface") {
+      if (!value(line.lanInterface)) return std::nullopt;
+      if (line.lanInterface.empty()) {
+        error = "--lan-interface must not be empty";
         return std::nullopt;
       }
     } else if (arg == "--version") {

@@ -18,6 +18,7 @@ struct CommandLine {
   bool start = false;
   std::string token;
   ConsoleLimits consoleLimits;
+  std::string lanInterface;  // empty: chosen from the adapters' state
   bool version = false;
   bool help = false;
   RelayLimits limits;

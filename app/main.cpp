@@ -59,9 +59,12 @@ int main(int argc, char** argv) {
   ClientTable clientTable;  // lives from start to exit, across every Stop
   WindowMessageQueue window;
   MonotonicTickClock clock;
-  CHalvynDlg dlg(
-      clientTable, window, clock,
-      {.relayTiming = {}, .startNetwork = true, .logOut = &std::cout, .errorOut = &std::cerr});
+  CHalvynDlg dlg(clientTable, window, clock,
+                 {.relayTiming = {},
+                  .startNetwork = true,
+                  .logOut = &std::cout,
+                  .errorOut = &std::cerr,
+                  .lanInterface = line->lanInterface});
   dlg.relayServer().SetLimits(line->limits);  // before any Start
 
   std::unique_ptr<ConsoleServer> console;

@@ -5,7 +5,8 @@
 namespace halvyn::bench {
 
 ClientSet::ClientSet(size_t count, size_t receiveSize)
-    : batch_(16, receiveSize), ready_(std::max<size_t>(count, 1)) {
+    : batch_(16, receiveSize, ReceiveBatch::Oversized::kKeepHead),
+      ready_(std::max<size_t>(count, 1)) {
   ok_ = poller_.valid();
   for (size_t i = 0; i < count && ok_; ++i) {
     auto socket = std::make_unique<UdpSocket>();

@@ -304,6 +304,7 @@ WindowView CHalvynDlg::View(bool withLog) const {
   }
   if (withLog) view.logTimes = messageLog_.LineTimes();
   FillStatus(view);
+  view.lanInterface = lanInterface_;
   return view;
 }
 

@@ -58,6 +58,8 @@ class CHalvynDlg {
     bool startNetwork = true;
     std::ostream* logOut = nullptr;    // every log line is echoed here (stdout in halvyn)
     std::ostream* errorOut = nullptr;  // message boxes are echoed here (stderr in halvyn)
+    // The LAN adapter by name; empty: chosen from the adapters' state.
+    std::string lanInterface = {};
   };
 
   CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window, const TickClock& clock,
@@ -154,6 +156,8 @@ class CHalvynDlg {
   void LoadPublicAddressFile();
   void StopRelayServer();
   void StopDeviceDiscovery();
+  // The start-up line on errorOut that names the chosen LAN adapter.
+  std::string LanInterfaceLine() const;
   void SavePublicAddressFile();
   std::optional<Ipv4Endpoint> LookUpClient(std::string_view name) const;
   void EndWindow();
@@ -188,6 +192,7 @@ class CHalvynDlg {
 
   // The device link. deviceSocket sends every device datagram and the STUN
   // requests; it is opened with the window and bound to 19002 at start-up.
+  LanInterfaceView lanInterface_;  // as network start-up found it
   std::string gatewayText_;
   MacAddress localMac_{};
   MacAddress gatewayMac_{};

@@ -1,10 +1,13 @@
 // The window's device link: network start-up, device discovery and device
 // selection. Window thread.
+#include <ostream>
+
 #include "console/halvyn_dlg.h"
 #include "devicelink/device_link_constants.h"
 #include "devicelink/device_selection_writes.h"
 #include "devicelink/local_network_identity.h"
 #include "devicelink/stop_waiter.h"
+#include "platform/ipv4.h"
 
 namespace halvyn {
 
@@ -16,11 +19,14 @@ constexpr std::string_view kSelectedMark = "O";
 }  // namespace
 
 bool CHalvynDlg::InitLocalNetwork() {
-  const LocalNetworkIdentity identity = ReadLocalNetworkIdentity();
+  const LocalNetworkIdentity identity = ReadLocalNetworkIdentity(options_.lanInterface);
   localAddress_ = identity.localAddress;
   gatewayText_ = identity.gatewayText;
   localMac_ = identity.localMac;
   gatewayMac_ = identity.gatewayMac;
+  lanInterface_ = {identity.interfaceName, DottedText(HostToNetworkOrder(localAddress_)),
+                   MacText(localMac_)};
+  if (options_.errorOut) *options_.errorOut << LanInterfaceLine() << std::flush;
   UpdateData(false);
 
   discoveryListener_ = std::make_unique<DeviceDiscoveryListener>(
@@ -50,6 +56,14 @@ bool CHalvynDlg::InitLocalNetwork() {
     return false;
   }
   return true;
+}
+
+std::string CHalvynDlg::LanInterfaceLine() const {
+  const std::string identity = lanInterface_.address + ", MAC " + lanInterface_.mac + "\n";
+  if (!lanInterface_.name.empty()) return "LAN interface " + lanInterface_.name + ": " + identity;
+  if (!options_.lanInterface.empty())
+    return "LAN interface " + options_.lanInterface + " not found: " + identity;
+  return "LAN interface: none qualifies: " + identity;
 }
 
 void CHalvynDlg::StopDeviceDiscovery() {

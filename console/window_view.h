@@ -71,6 +71,15 @@ struct WindowStatus {
   int64_t stunAnsweredAt = 0;
 };
 
+// The LAN adapter that network start-up chose: its name, its IPv4 address
+// (dotted) and its MAC ("00-11-22-AA-BB-FF"). The name is empty when none was
+// chosen.
+struct LanInterfaceView {
+  std::string name;
+  std::string address = "0.0.0.0";
+  std::string mac = "00-00-00-00-00-00";
+};
+
 struct WindowView {
   std::string title;
   std::string startStop;
@@ -90,6 +99,7 @@ struct WindowView {
   std::vector<RouteDetail> routeDetails;                // parallel to forwardRoutes
   std::vector<ActivityEntry> activity;                  // oldest first
   WindowStatus status;
+  LanInterfaceView lanInterface;
 };
 
 }  // namespace halvyn

@@ -104,9 +104,7 @@ void DeviceDiscoveryListener::Listen() {
     if (waited != ReadableOrWakeup::Result::kReadable) continue;
     const ReceiveResult received = socket.ReceiveNow(buffer);
     // Failed receives, empty and oversized datagrams are dropped; the listener goes on.
-    if (received.status != ReceiveResult::Status::kDatagram || received.size == 0 ||
-        received.truncated)
-      continue;
+    if (received.status != ReceiveResult::Status::kDatagram || received.size == 0) continue;
     if (!callbacks_.onDatagram) continue;
     if (!callbacks_.onDatagram(received.source, std::span(buffer.data(), received.size))) break;
   }

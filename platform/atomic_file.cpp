@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <system_error>
 
 namespace halvyn {
@@ -65,6 +66,32 @@ int CreateTemporary(const std::string& path, std::string* name) {
   return -1;
 }
 
+// The file a chain of symbolic links at path ends in (path itself when it is
+// no link); a relative link is read from the folder of the link. Stops after
+// as many links as the kernel follows, leaving the open to report ELOOP.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    if (n <= 0 || size_t(n) >= sizeof target) return path;
+    const std::string link(target, size_t(n));
+    path = link.front() == '/' || path.find('/') == std::string::npos ? link
+                                                                      : Folder(path) + "/" + link;
+  }
+  return path;
+}
+
+// Overwrites the open file with contents and cuts it there. Returns 0 or the errno.
+int RewriteInPlace(int fd, std::string_view contents) {
+  if (::lseek(fd, 0, SEEK_SET) != 0) return errno;
+  if (const int code = WriteAll(fd, contents)) return code;
+  if (::ftruncate(fd, off_t(contents.size())) != 0) return errno;
+  if (::fsync(fd) != 0) return errno;
+  return 0;
+}
+
 // Makes the rename itself durable. The file has already been replaced when
 // this runs, so a failure here is not reported: the new contents are in place.
 void SyncFolder(const std::string& path) {
@@ -82,23 +109,40 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents, std
     return false;
   };
 
+  const std::string target = FollowLinks(path);
+  // Whether this process may write the file, as the kernel would decide for
+  // an open (permission bits, ACLs, the immutable flag, a read-only mount),
+  // without opening it: a close after an open for writing counts as a write
+  // to anyone watching the file.
+  const bool writableFile = ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+  if (!writableFile && errno != ENOENT) return fail(errno);
+
   std::string temporary;
-  const int fd = CreateTemporary(path, &temporary);
-  if (fd < 0) return fail(errno);
+  const int fd = CreateTemporary(target, &temporary);
+  if (fd < 0) {
+    const int refused = errno;
+    if (!writableFile || (refused != EACCES && refused != EPERM && refused != EROFS))
+      return fail(refused);
+    const int existing = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (existing < 0) return fail(errno);
+    int code = RewriteInPlace(existing, contents);
+    if (::close(existing) != 0 && code == 0) code = errno;
+    return code == 0 ? true : fail(code);
+  }
 
   int code = WriteAll(fd, contents);
   struct stat old {};
-  if (code == 0 && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+  if (code == 0 && ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
     if (::fchmod(fd, old.st_mode & 07777) != 0) code = errno;
   }
   if (code == 0 && ::fsync(fd) != 0) code = errno;
   if (::close(fd) != 0 && code == 0) code = errno;
-  if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) code = errno;
+  if (code == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) code = errno;
   if (code != 0) {
     ::unlink(temporary.c_str());
     return fail(code);
   }
-  SyncFolder(path);
+  SyncFolder(target);
   return true;
 }
 

@@ -63,9 +63,10 @@ struct ReceiveBatch::Headers {
   std::vector<sockaddr_in> sources;
 };
 
-ReceiveBatch::ReceiveBatch(size_t capacity, size_t datagramSize)
+ReceiveBatch::ReceiveBatch(size_t capacity, size_t datagramSize, Oversized oversized)
     : capacity_(capacity),
       datagramSize_(datagramSize),
+      oversized_(oversized),
       storage_(capacity * datagramSize),
       headers_(std::make_unique<Headers>(capacity)) {
   Headers& h = *headers_;
@@ -104,27 +105,35 @@ BatchReceiveResult ReceiveBatch::Receive(const UdpSocket& socket, bool wait) {
     result.status = ReceiveResult::Status::kClosed;
     return result;
   }
+  kept_.clear();
+  for (size_t i = 0; i < size_t(n); ++i) {
+    const bool cut = (h.messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+    if (cut && oversized_ == Oversized::kDiscard)
+      ++result.oversized;
+    else
+      kept_.push_back(i);
+  }
   result.status = ReceiveResult::Status::kDatagram;
-  result.count = size_t(n);
+  result.count = kept_.size();
   return result;
 }
 
 std::span<uint8_t> ReceiveBatch::bytes(size_t i) {
-  const size_t stored = std::min<size_t>(headers_->messages[i].msg_len, datagramSize_);
-  return {storage_.data() + i * datagramSize_, stored};
+  const size_t message = kept_[i];
+  const size_t stored = std::min<size_t>(headers_->messages[message].msg_len, datagramSize_);
+  return {storage_.data() + message * datagramSize_, stored};
 }
 
 size_t ReceiveBatch::length(size_t i) const {
-  return headers_->messages[i].msg_len;
+  return headers_->messages[kept_[i]].msg_len;
 }
 
 bool ReceiveBatch::truncated(size_t i) const {
-  return (headers_->messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+  return (headers_->messages[kept_[i]].msg_hdr.msg_flags & MSG_TRUNC) != 0;
 }
 
 Ipv4Endpoint ReceiveBatch::source(size_t i) const {
-  const sockaddr_in& source = headers_->sources[i];
-  return FromSockaddr(source);
+  return FromSockaddr(headers_->sources[kept_[i]]);
 }
 
 }  // namespace halvyn

@@ -32,16 +32,22 @@ size_t SendEach(const UdpSocket& socket, std::span<const OutgoingDatagram> datag
 
 struct BatchReceiveResult {
   ReceiveResult::Status status = ReceiveResult::Status::kError;
-  size_t count = 0;  // datagrams taken, for kDatagram (at least 1)
-  int error = 0;     // errno for kError
+  size_t count = 0;      // whole datagrams taken, for kDatagram (may be 0)
+  size_t oversized = 0;  // datagrams longer than datagramSize, for kDatagram: discarded
+  int error = 0;         // errno for kError
 };
 
 // Receives up to `capacity` datagrams per system call into buffers it owns,
-// `datagramSize` bytes each (longer datagrams are cut, as Receive cuts them).
+// `datagramSize` bytes each. A longer datagram is recognised (MSG_TRUNC) and,
+// by default, counted in the result's `oversized` and left out: the batch
+// then holds only whole datagrams, in their order. Load generators that read
+// only the head of long datagrams keep it instead (kKeepHead).
 // One thread at a time; the datagrams of one Receive stay until the next.
 class ReceiveBatch {
  public:
-  ReceiveBatch(size_t capacity, size_t datagramSize);
+  enum class Oversized { kDiscard, kKeepHead };
+
+  ReceiveBatch(size_t capacity, size_t datagramSize, Oversized oversized = Oversized::kDiscard);
   ~ReceiveBatch();
   ReceiveBatch(const ReceiveBatch&) = delete;
   ReceiveBatch& operator=(const ReceiveBatch&) = delete;
@@ -53,7 +59,7 @@ class ReceiveBatch {
   BatchReceiveResult Receive(const UdpSocket& socket, bool wait);
 
   // Datagram i (below the last Receive's count): its stored bytes, its whole
-  // length as sent, whether it was cut, and where it came from.
+  // length as sent, whether it was cut (kKeepHead only), and where it came from.
   std::span<uint8_t> bytes(size_t i);
   size_t length(size_t i) const;
   bool truncated(size_t i) const;
@@ -66,8 +72,10 @@ class ReceiveBatch {
 
   size_t capacity_;
   size_t datagramSize_;
+  Oversized oversized_;
   std::vector<uint8_t> storage_;
   std::unique_ptr<Headers> headers_;
+  std::vector<size_t> kept_;  // the kernel's message index of each datagram handed out
 };
 
 }  // namespace halvyn

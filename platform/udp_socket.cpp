@@ -81,9 +81,9 @@ ReceiveResult UdpSocket::ReceiveWithFlags(std::span<uint8_t> buffer, int flags) 
     result.error = errno;
     return result;
   }
-  result.status = ReceiveResult::Status::kDatagram;
-  result.truncated = size_t(n) > buffer.size();
-  result.size = result.truncated ? buffer.size() : size_t(n);
+  result.status = size_t(n) > buffer.size() ? ReceiveResult::Status::kOversized
+                                            : ReceiveResult::Status::kDatagram;
+  result.size = size_t(n);
   result.source = FromSockaddr(source);
   return result;
 }

@@ -17,10 +17,12 @@
 namespace halvyn {
 
 struct ReceiveResult {
-  enum class Status { kDatagram, kClosed, kError };
+  // kOversized: a datagram longer than the buffer arrived and was discarded
+  // (MSG_TRUNC). The buffer then holds no datagram: a cut one must never be
+  // handled as if whole. size is its whole length.
+  enum class Status { kDatagram, kClosed, kError, kOversized };
   Status status = Status::kError;
-  size_t size = 0;         // bytes stored (at most the buffer's size)
-  bool truncated = false;  // the datagram was longer than the buffer
+  size_t size = 0;  // the datagram's length (kDatagram: all of it is in the buffer)
   Ipv4Endpoint source;
   int error = 0;  // errno for kError
 };

@@ -40,9 +40,9 @@ StunSendOutcome StunClient::SendBindingRequests(const DatagramSender& sender,
 std::optional<Ipv4Endpoint> StunClient::ReadAnswer(const UdpSocket& socket) {
   std::array<uint8_t, kStunReceiveBufferSize> buffer{};
   const ReceiveResult received = socket.ReceiveNow(buffer);
+  if (received.status == ReceiveResult::Status::kOversized) stunCounters.oversized.Add();
   if (received.status != ReceiveResult::Status::kDatagram) return std::nullopt;
-  std::optional<Ipv4Endpoint> answer;
-  if (!received.truncated) answer = ParseStunResponse(buffer.data(), received.size);
+  const std::optional<Ipv4Endpoint> answer = ParseStunResponse(buffer.data(), received.size);
   (answer ? stunCounters.answersAccepted : stunCounters.answersRejected).Add();
   return answer;
 }

@@ -9,6 +9,7 @@ struct StunCounters {
   Counter requestsSent;     // Binding Requests sent, one per resolved address
   Counter answersAccepted;  // datagrams on the device socket that gave a mapped address
   Counter answersRejected;  // datagrams on the device socket that did not
+  Counter oversized;        // datagrams on the device socket too long to read whole: dropped
 };
 
 inline StunCounters stunCounters;

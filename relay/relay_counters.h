@@ -25,8 +25,9 @@ enum class RelayDrop : uint8_t {
   kBadSlotPort,        // "x" naming no route slot
   kWrongSource,        // "f", "i" or "k" from another address than the name's stored one
   kReleasePending,     // "x" for a slot whose release is still on its way
+  kOversized,          // longer than the receive buffer: never read whole
 };
-inline constexpr size_t kRelayDropReasons = 8;
+inline constexpr size_t kRelayDropReasons = 9;
 
 // The per-address limits (see relay_limits.h), in the order of RelayLimit.
 inline constexpr size_t kRelayLimits = 4;

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "platform/udp_batch.h"
+#include "relay/relay_counters.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn {
@@ -37,6 +38,8 @@ void RelayReceiveLoop(const UdpSocket& socket, RelayDispatcher& dispatcher,
       if (IsTransient(result.error)) continue;
       return;
     }
+    if (result.oversized)
+      relayCounters.dropped[size_t(RelayDrop::kOversized)].Add(result.oversized);
     HeldWakes held(window);
     for (size_t i = 0; i < result.count; ++i) {
       if (socket.closed()) return;

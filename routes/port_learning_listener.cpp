@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "routes/route_counters.h"
 #include "routes/route_packets.h"
 
 namespace halvyn {
@@ -54,8 +55,10 @@ void PortLearningListener::Run() {
   std::array<uint8_t, kReceiveBufferSize> buffer{};
   for (;;) {
     const ReceiveResult received = socket->Receive(buffer);
-    // A datagram that does not fit the buffer counts as a receive error.
-    if (received.status != ReceiveResult::Status::kDatagram || received.truncated) break;
+    // A datagram that does not fit the buffer is never read: it counts as a
+    // receive error and ends the listener without a report.
+    if (received.status == ReceiveResult::Status::kOversized) routeCounters.oversizedProbes.Add();
+    if (received.status != ReceiveResult::Status::kDatagram) break;
     if (!IsPortProbe(std::span(buffer).first(received.size))) continue;
     report_(slotPort_, received.source.port);
     break;

@@ -7,8 +7,9 @@
 namespace halvyn {
 
 struct RouteCounters {
-  Counter granted;  // route requests given a slot
-  Counter refused;  // route requests answered with slot port 0
+  Counter granted;          // route requests given a slot
+  Counter refused;          // route requests answered with slot port 0
+  Counter oversizedProbes;  // datagrams on a slot port too long to read whole: listener ended
 };
 
 inline RouteCounters routeCounters;

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Halvyn needs, only those not installed yet.
 # Usage: scripts/install-deps.sh [build|test]   (test adds what the tests use)
+#
+# "build" is everything the default configuration needs to configure and
+# build, GoogleTest included: it configures the tests too, even when only the
+# programs are built (scripts/run.sh).
 set -euo pipefail
 
 kind=${1:-build}
 packages=(cmake ninja-build g++ pkg-config libmicrohttpd-dev libcpp-httplib-dev nlohmann-json3-dev
-          libsystemd-dev)
+          libsystemd-dev googletest libgtest-dev libgmock-dev)
 if [ "$kind" = test ]; then
-  packages+=(clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev iproute2
+  packages+=(clang libclang-rt-14-dev iproute2
              chromium coturn
              dpkg-dev file lintian systemd man-db tshark)
 fi

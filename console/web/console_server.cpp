@@ -484,7 +484,7 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
         }
         const json part = {{"epoch", log.epoch()},
                            {"offset", stream.logOffset},
-                           {"append", std::string(*increment)},
+                           {"append", Latin1ToUtf8(*increment)},
                            {"times", log.LineTimes(stream.logOffset)}};
         data = withoutLog + ",\"log\":" + Dump(part) + "}";
       } else {

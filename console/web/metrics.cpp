@@ -17,8 +17,8 @@ namespace {
 constexpr std::string_view kHandledLetters = "efikprx";
 
 constexpr std::string_view kDropReasonNames[kRelayDropReasons] = {
-    "too_short",           "bad_magic",     "unhandled_letter", "unknown_name",
-    "short_route_request", "bad_slot_port", "wrong_source",     "release_pending"};
+    "too_short",     "bad_magic",    "unhandled_letter", "unknown_name", "short_route_request",
+    "bad_slot_port", "wrong_source", "release_pending",  "oversized"};
 
 constexpr std::string_view kLimitNames[kRelayLimits] = {"datagrams_per_ip", "names_per_ip",
                                                         "bytes_per_ip", "routes_from_clients"};
@@ -137,6 +137,10 @@ std::string RenderMetrics(const MetricsGauges& gauges) {
   page.Family(kRequests, "counter", "Route requests, by result (refused: slot port 0).");
   page.Sample(kRequests, "result=\"granted\"", routeCounters.granted.Value());
   page.Sample(kRequests, "result=\"refused\"", routeCounters.refused.Value());
+  page.Single("halvyn_route_slot_oversized_total", "counter",
+              "Datagrams on the slot ports longer than the probe buffer: dropped unread, "
+              "ending their listener.",
+              routeCounters.oversizedProbes.Value());
 
   page.Single("halvyn_device_register_writes_total", "counter",
               "Register-write datagrams sent to LAN devices.",
@@ -162,6 +166,9 @@ std::string RenderMetrics(const MetricsGauges& gauges) {
               "address) or rejected.");
   page.Sample(kAnswers, "result=\"accepted\"", stunCounters.answersAccepted.Value());
   page.Sample(kAnswers, "result=\"rejected\"", stunCounters.answersRejected.Value());
+  page.Single("halvyn_device_socket_oversized_total", "counter",
+              "Datagrams on the device socket longer than its receive buffer: dropped unread.",
+              stunCounters.oversized.Value());
 
   page.Single("halvyn_console_event_streams", "gauge", "Console event streams connected.",
               NonNegative(gauges.eventStreams));

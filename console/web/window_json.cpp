@@ -7,6 +7,37 @@
 
 namespace halvyn {
 
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += char(0xC0 | (byte >> 6));
+      utf8 += char(0x80 | (byte & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+namespace {
+
+std::vector<std::string> Utf8Texts(std::vector<std::string> texts) {
+  for (std::string& text : texts) text = Latin1ToUtf8(text);
+  return texts;
+}
+
+std::vector<ListRow> Utf8Rows(std::vector<ListRow> rows) {
+  for (ListRow& row : rows)
+    for (std::string& text : row) text = Latin1ToUtf8(text);
+  return rows;
+}
+
+
+}  // namespace
+
 std::string ErrnoHint(std::string_view text) {
   // The message boxes that carry an error number keep their texts; the meaning
   // goes beside them.
@@ -24,7 +55,8 @@ std::string ErrnoHint(std::string_view text) {
 void AddConsoleDetails(const WindowView& view, nlohmann::json& json) {
   nlohmann::json remote = nlohmann::json::array();
   for (const RemoteDeviceDetail& d : view.remoteDeviceDetails) {
-    nlohmann::json entry = {{"name", d.name}, {"known", d.known}, {"loginTime", d.loginTime}};
+    nlohmann::json entry = {
+        {"name", Latin1ToUtf8(d.name)}, {"known", d.known}, {"loginTime", d.loginTime}};
     if (d.known) {
       entry["address"] = d.address;
       entry["p2pAddress"] = d.p2pAddress;
@@ -39,7 +71,7 @@ void AddConsoleDetails(const WindowView& view, nlohmann::json& json) {
   json["routeDetails"] = std::move(routes);
   nlohmann::json activity = nlohmann::json::array();
   for (const ActivityEntry& a : view.activity)
-    activity.push_back({{"time", a.time}, {"text", a.text}});
+    activity.push_back({{"time", a.time}, {"text", Latin1ToUtf8(a.text)}});
   json["activity"] = std::move(activity);
   nlohmann::json hints = nlohmann::json::array();
   for (const std::string& box : view.messageBoxes) hints.push_back(ErrnoHint(box));
@@ -54,7 +86,7 @@ void AddConsoleDetails(const WindowView& view, nlohmann::json& json) {
       {"clientsOnline", s.clientsOnline},
       {"routesInUse", s.routesInUse},
       {"routeSlots", kRouteSlotCount},
-      {"selectedDevice", s.selectedDevice},
+      {"selectedDevice", Latin1ToUtf8(s.selectedDevice)},
       {"lastError", s.lastError},
       {"lastErrorHint", ErrnoHint(s.lastError)},
       {"lastErrorTime", s.lastErrorTime},
@@ -69,9 +101,9 @@ nlohmann::json WindowJson(const WindowView& view, bool withLog) {
       {"startStop", view.startStop},
       {"localAddress", view.controls.localAddress},
       {"relayPort", view.controls.relayPort},
-      {"remoteDevices", view.remoteDevices},
-      {"lanDevices", view.lanDevices},
-      {"forwardRoutes", view.forwardRoutes},
+      {"remoteDevices", Utf8Texts(view.remoteDevices)},
+      {"lanDevices", Utf8Rows(view.lanDevices)},
+      {"forwardRoutes", Utf8Rows(view.forwardRoutes)},
       {"stunServers", view.stunServers},
       {"stunServer", view.controls.stunServer},
       {"publicAddress", view.controls.publicAddress},
@@ -79,9 +111,13 @@ nlohmann::json WindowJson(const WindowView& view, bool withLog) {
       {"messageBoxCounts", view.messageBoxCounts},
       {"logEpoch", view.logEpoch},
       {"logEnd", view.logEnd},
+      {"lanInterface",
+       {{"name", view.lanInterface.name},
+        {"address", view.lanInterface.address},
+        {"mac", view.lanInterface.mac}}},
   };
   if (withLog) {
-    json["messageLog"] = view.messageLog;
+    json["messageLog"] = Latin1ToUtf8(view.messageLog);
     json["logTimes"] = view.logTimes;
   }
   AddConsoleDetails(view, json);

@@ -10,8 +10,13 @@
 
 namespace halvyn {
 
-// Every field of the contract; messageLog is left out when the view has none
-// (withLog false), so an event can carry a log increment instead.
+// Single-byte text as the network sent it (client and device names, and the
+// log and list texts that carry them) as UTF-8: every byte becomes one
+// character, U+0000 to U+00FF, so 0xE9 shows as é and no byte is lost.
+std::string Latin1ToUtf8(std::string_view text);
+
+// Every field of the contract (the lists and the log as Latin1ToUtf8 gives them); messageLog is
+// left out when the view has none (withLog false), so an event can carry a log increment instead.
 nlohmann::json WindowJson(const WindowView& view, bool withLog = true);
 
 // The fields around the window's controls: status, remoteDeviceDetails,

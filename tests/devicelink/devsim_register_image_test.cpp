@@ -68,6 +68,15 @@ TEST(DevsimOptionsTest, AnnouncementFieldsAndAddressesFromTheCommandLine) {
   EXPECT_EQ(options->dumpFile, "/tmp/x");
   EXPECT_EQ(options->listen, (Ipv4Endpoint{0, 4440}));
   EXPECT_EQ(options->announceTo, (Ipv4Endpoint{NetworkAddress(224, 0, 0, 222), 9887}));
+  // Without --mac, the MAC follows the ID: two devices never share one by default.
+  const auto one = ParseDevsimOptions({"--id", "DEV-1"}, error);
+  const auto two = ParseDevsimOptions({"--id", "DEV-2"}, error);
+  ASSERT_TRUE(one && two);
+  EXPECT_EQ(one->announcement.mac, DefaultDevsimMac("DEV-1"));
+  EXPECT_NE(one->announcement.mac, two->announcement.mac);
+  EXPECT_EQ(std::vector<uint8_t>(one->announcement.mac.begin(), one->announcement.mac.begin() + 3),
+            (std::vector<uint8_t>{0x02, 0x48, 0x56}));
+  EXPECT_EQ(ParseDevsimOptions({}, error)->announcement.mac, DefaultDevsimMac("DEVSIM-0001"));
 
   EXPECT_FALSE(ParseDevsimOptions({"--byte18", "256"}, error));
   EXPECT_FALSE(ParseDevsimOptions({"--fpga-version", "12345"}, error));

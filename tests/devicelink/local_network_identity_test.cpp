@@ -17,6 +17,8 @@ NetworkAdapter Adapter(const std::string& name, int index, uint16_t type, uint32
   adapter.firstAddress = address;
   adapter.defaultGateway = gateway;
   adapter.mac = {0x02, 0, 0, 0, 0, macLast};
+  adapter.up = true;
+  adapter.carrier = true;
   return adapter;
 }
 
@@ -65,6 +67,65 @@ TEST(ChooseLocalAdapterTest, NothingQualifyingLeavesEverythingZero) {
   EXPECT_EQ(choice.gatewayText, "");
   EXPECT_EQ(choice.localMac, MacAddress{});
   EXPECT_EQ(choice.interfaceIndex, 0);
+}
+
+// The name of the chosen adapter ("" for none).
+std::string Chosen(const std::vector<NetworkAdapter>& adapters, std::string_view name = {}) {
+  return ChooseLocalAdapter(adapters, name).interfaceName;
+}
+
+TEST(ChooseLocalAdapterTest, LinksDownOrWithoutCarrierAreSkippedAndVirtualOnesCountLast) {
+  const uint32_t gw = NetworkAddress(10, 0, 0, 1);
+  NetworkAdapter lan = Adapter("eth0", 2, kHardwareTypeEthernet, NetworkAddress(10, 0, 0, 5), 0, 5);
+  NetworkAdapter veth =
+      Adapter("veth1", 3, kHardwareTypeEthernet, NetworkAddress(172, 17, 0, 1), gw, 6);
+  veth.bridgeOrVeth = true;
+  NetworkAdapter bridge =
+      Adapter("docker0", 4, kHardwareTypeEthernet, NetworkAddress(172, 18, 0, 1), 0, 7);
+  bridge.bridgeOrVeth = true;
+  NetworkAdapter down =
+      Adapter("eth1", 5, kHardwareTypeEthernet, NetworkAddress(10, 1, 0, 5), gw, 8);
+  down.up = false;
+  NetworkAdapter noCarrier =
+      Adapter("eth2", 6, kHardwareTypeEthernet, NetworkAddress(10, 2, 0, 5), gw, 9);
+  noCarrier.carrier = false;
+
+  // A wired adapter beats later virtual ones, even one with the default route.
+  EXPECT_EQ(Chosen({lan, veth, bridge, down, noCarrier}), "eth0");
+  // Without it, the virtual one holding the default route beats the later one.
+  EXPECT_EQ(Chosen({veth, bridge, down, noCarrier}), "veth1");
+  EXPECT_EQ(Chosen({bridge, down, noCarrier}), "docker0");
+  EXPECT_EQ(Chosen({down, noCarrier}), "");
+}
+
+TEST(ChooseLocalAdapterTest, TheAdapterWithTheDefaultRouteBeatsALaterOne) {
+  const std::vector<NetworkAdapter> adapters = {
+      Adapter("eth0", 2, kHardwareTypeEthernet, NetworkAddress(10, 0, 0, 5),
+              NetworkAddress(10, 0, 0, 1), 5),
+      Adapter("eth1", 3, kHardwareTypeEthernet, NetworkAddress(192, 168, 1, 20), 0, 20),
+  };
+  const LocalAdapterChoice choice = ChooseLocalAdapter(adapters);
+  EXPECT_EQ(choice.interfaceName, "eth0");
+  EXPECT_EQ(choice.gatewayText, "10.0.0.1");
+  EXPECT_EQ(choice.localMac, (MacAddress{0x02, 0, 0, 0, 0, 5}));
+}
+
+TEST(ChooseLocalAdapterTest, ANamedAdapterIsChosenWhateverItsStateAndAMissingNameChoosesNone) {
+  NetworkAdapter bridge =
+      Adapter("br0", 4, kHardwareTypeEthernet, NetworkAddress(10, 9, 0, 1), 0, 7);
+  bridge.bridgeOrVeth = true;
+  bridge.up = false;
+  const std::vector<NetworkAdapter> adapters = {
+      Adapter("eth0", 2, kHardwareTypeEthernet, NetworkAddress(10, 0, 0, 5),
+              NetworkAddress(10, 0, 0, 1), 5),
+      bridge};
+  const LocalAdapterChoice choice = ChooseLocalAdapter(adapters, "br0");
+  EXPECT_EQ(choice.interfaceName, "br0");
+  EXPECT_EQ(DottedText(HostToNetworkOrder(choice.localAddress)), "10.9.0.1");
+  EXPECT_EQ(choice.localMac, (MacAddress{0x02, 0, 0, 0, 0, 7}));
+  EXPECT_EQ(choice.interfaceIndex, 4);
+  EXPECT_EQ(Chosen(adapters, "eth9"), "");
+  EXPECT_EQ(ChooseLocalAdapter(adapters, "eth9").localAddress, 0u);
 }
 
 TEST(ProcNetTablesTest, DefaultGatewaysAreTheUpGatewayRoutesToEverywhere) {

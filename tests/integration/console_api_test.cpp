@@ -94,5 +94,25 @@ TEST_F(ConsoleApi, EventStreamSendsTheWindowAndThenLogIncrements) {
   EXPECT_TRUE(contains("\"offset\":0"));
 }
 
+TEST_F(ConsoleApi, NamesThatAreNotUtf8ReachTheWindowOneCharacterPerByte) {
+  ASSERT_EQ(halvyn->Command("start-stop"), 200);
+  TestClient acute(7002), grave(7002), high(7002);
+  acute.Send('e', NamedRecord("caf\xE9"));
+  grave.Send('e', NamedRecord("caf\xE8"));
+  high.Send('e', NamedRecord("\x80\x9F\xA0\xFF"));
+  const auto window =
+      halvyn->WaitForWindow([](const json& w) { return w["remoteDevices"].size() == 3; });
+  ASSERT_TRUE(window) << halvyn->Window().dump();
+  // The list is sorted: 0xE8 before 0xE9.
+  EXPECT_EQ((*window)["remoteDevices"], json::array({"cafè", "café", "\u0080\u009F\u00A0ÿ"}));
+  const auto port = [](const TestClient& c) { return std::to_string(c.endpoint().port); };
+  EXPECT_EQ((*window)["messageLog"],
+            "café(127.0.0.1:" + port(acute) + ")login.\r\ncafè(127.0.0.1:" + port(grave) +
+                ")login.\r\n\u0080\u009F\u00A0ÿ(127.0.0.1:" + port(high) + ")login.\r\n");
+  // Standard output keeps the bytes as they came.
+  EXPECT_NE(halvyn->Stdout().find("caf\xE9(127.0.0.1:" + port(acute) + ")login."),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace halvyn::testing

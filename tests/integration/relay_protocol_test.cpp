@@ -55,6 +55,19 @@ TEST_F(RelayProtocol, LoginIsListedLoggedAndPrintedOnStdout) {
   EXPECT_NE(halvyn->Stdout().find(line.substr(0, line.size() - 2) + "\n"), std::string::npos);
 }
 
+TEST_F(RelayProtocol, LoginLongerThanTheReceiveBufferIsDroppedUnanswered) {
+  TestClient alpha(kRelayPort);
+  std::vector<uint8_t> login = RecordForm('e', NamedRecord("alpha"));
+  login.resize(1100);  // a valid login and trailing bytes: cut, it would read as one
+  alpha.Send(login);
+  EXPECT_TRUE(alpha.Silent());
+  login.resize(1024);  // exactly the buffer: whole, and answered
+  alpha.Send(login);
+  EXPECT_EQ(Letter(alpha.Receive()), "g");
+  EXPECT_EQ(LogOf(WaitForLog("login.")),
+            "alpha(127.0.0.1:" + std::to_string(alpha.endpoint().port) + ")login.\r\n");
+}
+
 TEST_F(RelayProtocol, SecondLoginListsBothAndTheListIsSortedIgnoringCase) {
   TestClient zeta(kRelayPort), alpha(kRelayPort), beta(kRelayPort);
   LogIn(zeta, "zeta");

@@ -120,6 +120,9 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
   std::vector<uint8_t> shortRoute(200, 0);
   relay_packet::WriteHeader(shortRoute.data(), 'r', 0);
   alpha.Send(shortRoute);  // short route request
+  std::vector<uint8_t> oversizedLogin = RecordForm('e', NamedRecord("alpha"));
+  oversizedLogin.resize(1025);  // longer than the receive buffer: dropped unread
+  alpha.Send(oversizedLogin);
 
   CRouteInfo route;
   route.set_tx_ip(NetworkAddress(127, 0, 0, 1));
@@ -183,6 +186,8 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
   ASSERT_TRUE(
       halvyn.WaitForWindow([](const json& w) { return w["publicAddress"] == "203.0.113.5"; }));
   ASSERT_TRUE(other.SendTo(std::vector<uint8_t>(30, 0x55), {NetworkAddress(127, 0, 0, 1), 19002}));
+  ASSERT_TRUE(
+      other.SendTo(std::vector<uint8_t>(5000, 0x55), {NetworkAddress(127, 0, 0, 1), 19002}));
   // An announcement of 87 bytes from an address no device has.
   UdpSocket stranger;
   ASSERT_EQ(stranger.Bind({NetworkAddress(127, 0, 0, 2), 0}), 0);
@@ -198,6 +203,7 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
   for (int i = 0; i < 250; ++i) {
     after = Scrape();
     if (after["halvyn_stun_answers_total{result=\"rejected\"}"] == 1 &&
+        after["halvyn_device_socket_oversized_total"] == 1 &&
         after["halvyn_device_announcements_total{result=\"ignored\"}"] == 1 &&
         after["halvyn_console_event_streams"] == 0)
       break;
@@ -219,6 +225,7 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
       {R"(halvyn_relay_datagrams_dropped_total{reason="unknown_name"})", 2},
       {R"(halvyn_relay_datagrams_dropped_total{reason="short_route_request"})", 2},
       {R"(halvyn_relay_datagrams_dropped_total{reason="bad_slot_port"})", 1},
+      {R"(halvyn_relay_datagrams_dropped_total{reason="oversized"})", 1},
       // g, g, p, u, v, t, s, u, v
       {R"(halvyn_relay_datagrams_sent_total{kind="reply"})", 9},
       {R"(halvyn_relay_bytes_sent_total{kind="reply"})", 3 * 120 + 6 * 228},
@@ -235,6 +242,7 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
       {"halvyn_routes_active", 0},
       {R"(halvyn_route_requests_total{result="granted"})", 1},
       {R"(halvyn_route_requests_total{result="refused"})", 1},
+      {"halvyn_route_slot_oversized_total", 0},
       // 16 at selection, 2 at the grant, 1 at the probe, 3 at the release
       {"halvyn_device_register_writes_total", 22},
       {"halvyn_device_setup_datagrams_total", 1},
@@ -243,6 +251,7 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
       {"halvyn_stun_requests_sent_total", 1},
       {R"(halvyn_stun_answers_total{result="accepted"})", 1},
       {R"(halvyn_stun_answers_total{result="rejected"})", 1},
+      {"halvyn_device_socket_oversized_total", 1},
       {"halvyn_console_event_streams", 0},
       {"halvyn_relay_running", 1},
       {"halvyn_lan_devices", 1},

@@ -14,7 +14,31 @@ std::vector<uint8_t> Bytes(size_t size, uint8_t fill) {
   return std::vector<uint8_t>(size, fill);
 }
 
-TEST(ReceiveBatch, TakesEveryWaitingDatagramInOrderWithSourcesAndCuts) {
+TEST(ReceiveBatch, LeavesOutAndCountsDatagramsLongerThanItsBuffers) {
+  UdpSocket a, server;
+  ASSERT_EQ(a.Bind({kLoopback, 0}), 0);
+  ASSERT_EQ(server.Bind({kLoopback, 0}), 0);
+  ASSERT_TRUE(a.SendTo(Bytes(257, 1), server.LocalEndpoint()));
+  ASSERT_TRUE(a.SendTo(Bytes(256, 2), server.LocalEndpoint()));
+  ASSERT_TRUE(a.SendTo(Bytes(1000, 3), server.LocalEndpoint()));
+  ASSERT_TRUE(a.SendTo(Bytes(10, 4), server.LocalEndpoint()));
+  ReceiveBatch batch(8, 256);
+  BatchReceiveResult result = batch.Receive(server, /*wait=*/true);
+  ASSERT_EQ(result.status, ReceiveResult::Status::kDatagram);
+  EXPECT_EQ(result.oversized, 2u);
+  ASSERT_EQ(result.count, 2u);
+  EXPECT_EQ(std::vector<uint8_t>(batch.bytes(0).begin(), batch.bytes(0).end()), Bytes(256, 2));
+  EXPECT_EQ(std::vector<uint8_t>(batch.bytes(1).begin(), batch.bytes(1).end()), Bytes(10, 4));
+  EXPECT_EQ(batch.source(1), a.LocalEndpoint());
+  // A batch of nothing but oversized datagrams holds none.
+  ASSERT_TRUE(a.SendTo(Bytes(300, 5), server.LocalEndpoint()));
+  result = batch.Receive(server, /*wait=*/true);
+  EXPECT_EQ(result.status, ReceiveResult::Status::kDatagram);
+  EXPECT_EQ(result.count, 0u);
+  EXPECT_EQ(result.oversized, 1u);
+}
+
+TEST(ReceiveBatch, KeepHeadTakesEveryWaitingDatagramInOrderWithSourcesAndCuts) {
   UdpSocket a, b, server;
   ASSERT_EQ(a.Bind({kLoopback, 0}), 0);
   ASSERT_EQ(b.Bind({kLoopback, 0}), 0);
@@ -22,10 +46,11 @@ TEST(ReceiveBatch, TakesEveryWaitingDatagramInOrderWithSourcesAndCuts) {
   ASSERT_TRUE(a.SendTo(Bytes(10, 1), server.LocalEndpoint()));
   ASSERT_TRUE(b.SendTo(Bytes(300, 2), server.LocalEndpoint()));
   ASSERT_TRUE(a.SendTo({}, server.LocalEndpoint()));
-  ReceiveBatch batch(8, 256);
+  ReceiveBatch batch(8, 256, ReceiveBatch::Oversized::kKeepHead);
   const BatchReceiveResult result = batch.Receive(server, /*wait=*/true);
   ASSERT_EQ(result.status, ReceiveResult::Status::kDatagram);
   ASSERT_EQ(result.count, 3u);
+  EXPECT_EQ(result.oversized, 0u);
   EXPECT_EQ(std::vector<uint8_t>(batch.bytes(0).begin(), batch.bytes(0).end()), Bytes(10, 1));
   EXPECT_EQ(batch.source(0), a.LocalEndpoint());
   EXPECT_FALSE(batch.truncated(0));

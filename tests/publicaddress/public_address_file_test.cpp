@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -186,6 +189,94 @@ TEST_F(PublicAddressFileTest, SaveKeepsThePermissionsOfTheOldFile) {
   std::string error;
   ASSERT_TRUE(SavePublicAddressFile(path_, "203.0.113.5", 7002, &error)) << error;
   EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(PublicAddressFileTest, SymbolicLinksAreFollowedAndStay) {
+  Write("192.0.2.1\r\n7002\r\n");
+  fs::rename(path_, folder_ / "kept.txt");
+  fs::create_symlink("kept.txt", path_);
+  std::string error;
+  ASSERT_TRUE(SavePublicAddressFile(path_, "203.0.113.5", 7002, &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_EQ(Read(), "203.0.113.5\r\n7002\r\n");
+  // A link to a file not there yet creates it, through a second link.
+  fs::create_directory(folder_ / "state");
+  fs::remove(path_);
+  fs::create_symlink(folder_ / "next", path_);
+  fs::create_symlink("state/new.txt", folder_ / "next");
+  ASSERT_TRUE(SavePublicAddressFile(path_, "198.51.100.7", 7003, &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_TRUE(fs::is_symlink(folder_ / "next"));
+  std::ifstream in(folder_ / "state" / "new.txt", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "198.51.100.7\r\n7003\r\n");
+}
+
+// Saves as the unprivileged user nobody, in a child process (root may write
+// any file, so "may not write" is only real without root's privileges).
+// Returns whether it saved, and its error text.
+std::pair<bool, std::string> SaveAsNobody(const std::string& path, std::string_view address) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return {false, "pipe failed"};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    constexpr uid_t kNobody = 65534;
+    if (::setresgid(kNobody, kNobody, kNobody) != 0 || ::setresuid(kNobody, kNobody, kNobody) != 0)
+      ::_exit(2);
+    std::string error;
+    const bool saved = SavePublicAddressFile(path, address, 7002, &error);
+    (void)!::write(pipeFds[1], error.data(), error.size());
+    ::_exit(saved ? 0 : 1);
+  }
+  ::close(pipeFds[1]);
+  std::string error;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    error.append(buffer, size_t(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2) return {false, "child failed"};
+  return {WEXITSTATUS(status) == 0, error};
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat status {};
+  ::stat(path.c_str(), &status);
+  return status.st_ino;
+}
+
+TEST_F(PublicAddressFileTest, AFileThisProcessMayNotWriteIsLeftAlone) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  Write("192.0.2.1\r\n7002\r\n");
+  fs::permissions(folder_, fs::perms::all);  // anyone may add files to the folder
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  const ino_t before = Inode(path_);
+  const auto [saved, error] = SaveAsNobody(path_, "203.0.113.5");
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(error, "cannot write " + path_ + ": Permission denied");
+  EXPECT_EQ(Read(), "192.0.2.1\r\n7002\r\n");
+  EXPECT_EQ(Inode(path_), before);
+  EXPECT_EQ(FolderEntries(), std::set<std::string>{"server.txt"});
+}
+
+TEST_F(PublicAddressFileTest, AWritableFileInAFolderThatIsNotIsRewrittenInPlace) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  Write("192.0.2.100\r\n65535\r\n");  // longer than what replaces it
+  fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read |
+                             fs::perms::others_write);
+  const ino_t before = Inode(path_);
+  const auto [saved, error] = SaveAsNobody(path_, "203.0.113.5");
+  EXPECT_TRUE(saved) << error;
+  EXPECT_EQ(Read(), "203.0.113.5\r\n7002\r\n");
+  EXPECT_EQ(Inode(path_), before);
+  EXPECT_EQ(FolderEntries(), std::set<std::string>{"server.txt"});
+  // Where the folder allows it, the file is replaced whole: a new inode.
+  std::string rootError;
+  ASSERT_TRUE(SavePublicAddressFile(path_, "198.51.100.7", 7002, &rootError)) << rootError;
+  EXPECT_NE(Inode(path_), before);
+  EXPECT_EQ(Read(), "198.51.100.7\r\n7002\r\n");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/resolver.h"
+#include "publicaddress/stun_counters.h"
 #include "tests/publicaddress/stun_samples.h"
 
 namespace halvyn {
@@ -109,8 +110,10 @@ TEST_F(StunAnswerTest, ReadsOneDatagramPerCall) {
 TEST_F(StunAnswerTest, DropsADatagramLongerThanTheBuffer) {
   std::vector<uint8_t> oversized = test::kRfc5769Ipv4Response;
   oversized.resize(kStunReceiveBufferSize + 1);  // valid message, trailing bytes
+  const uint64_t dropped = stunCounters.oversized.Value();
   Send(oversized);
   EXPECT_FALSE(StunClient::ReadAnswer(receiver_));
+  EXPECT_EQ(stunCounters.oversized.Value(), dropped + 1);
   oversized.resize(kStunReceiveBufferSize);
   Send(oversized);
   EXPECT_TRUE(StunClient::ReadAnswer(receiver_));

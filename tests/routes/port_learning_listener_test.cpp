@@ -9,6 +9,7 @@
 #include "platform/event.h"
 #include "platform/tick_count.h"
 #include "routes/port_learning_listeners.h"
+#include "routes/route_counters.h"
 
 namespace halvyn {
 namespace {
@@ -79,10 +80,12 @@ TEST(PortLearningListenerTest, DatagramLargerThanTheBufferEndsItWithoutReport) {
   Reports reports;
   auto listener = PortLearningListener::Start(14367, {kLoopback, 0}, reports.Callback(), nullptr);
   ASSERT_TRUE(listener);
+  const uint64_t oversized = routeCounters.oversizedProbes.Value();
   ProbeSender sender;
   sender.Send(Datagram(513, 'w'), listener->localEndpoint());
   listener->Join();  // ends on its own
   EXPECT_TRUE(reports.Received().empty());
+  EXPECT_EQ(routeCounters.oversizedProbes.Value(), oversized + 1);
 }
 
 TEST(PortLearningListenerTest, CloseEndsAWaitingListenerWithoutReport) {

@@ -138,7 +138,7 @@ class ClientFleet {
   std::vector<Client> clients_;
   std::map<std::string, int, std::less<>> byName_;
   ReadinessPoller poller_;
-  ReceiveBatch small_{32, 256};  // enough for every reply but "h"
+  ReceiveBatch small_{32, 256, ReceiveBatch::Oversized::kKeepHead};  // every reply but "h" whole
   ReceiveBatch whole_{4, 65536};
   std::vector<uint64_t> ready_;
 

@@ -159,7 +159,7 @@ std::optional<ClientCommand> ParseClientCommand(std::string_view line, std::stri
   } else if (name == "wait") {
     command.kind = Kind::kWait;
     const auto ms = ParseSeconds(arg(0));
-    if (!ms) return Fail(error, "bad number of seconds: " + std::string(arg(0)));
+    if (!ms) return Fail(error, "bad number of seconds (0 to 3600): " + std::string(arg(0)));
     command.milliseconds = *ms;
   } else if (name == "expect") {
     command.kind = Kind::kExpect;
@@ -168,7 +168,7 @@ std::optional<ClientCommand> ParseClientCommand(std::string_view line, std::stri
     command.milliseconds = kDefaultExpectMs;
     if (count == 2) {
       const auto ms = ParseSeconds(arg(1));
-      if (!ms) return Fail(error, "bad number of seconds: " + std::string(arg(1)));
+      if (!ms) return Fail(error, "bad number of seconds (0 to 3600): " + std::string(arg(1)));
       command.milliseconds = *ms;
     }
   } else if (name == "echo") {

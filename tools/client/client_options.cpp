@@ -19,6 +19,12 @@ const char kClientUsage[] =
     "  route TXNAME TXIP:TXPORT TXCHANS RXNAME RXIP:RXPORT RXCHANS [TXPARAM]\n"
     "  wait SECONDS | expect LETTER [SECONDS] | echo TEXT | quit\n"
     "Every datagram sent and received is printed as one line.\n"
+    "Limits: NAME (and the names in connect and route) at most 31 bytes; wait and\n"
+    "expect take 0 to 3600 seconds, with decimals (expect waits 3 s by default);\n"
+    "a line it cannot read or a command that fails (a send, an expect that times\n"
+    "out) is reported as \"error ...\" or \"expect L timeout\" and the rest still runs;\n"
+    "at the end the exit status is then 1, after a logout if the client is\n"
+    "logged in.\n"
     "check logs in under a temporary name, checks the answers, logs out and\n"
     "prints a verdict; the exit status is 0 when everything passed.\n"
     "The server defaults to 127.0.0.1:7002.\n";

@@ -55,6 +55,16 @@ void ClientSession::ReportError(const std::string& text) {
   out_.Print("error " + text);
 }
 
+void ClientSession::LogOutAfterFailure() {
+  {
+    MutexLock lock(mutex_);
+    if (!failed_ || stopped_) return;
+  }
+  if (!loggedIn_) return;
+  Send(BuildRecordPacket(relay_packet::kLogout, Self()), server_);
+  loggedIn_ = false;
+}
+
 ClientRecord ClientSession::Self() {
   MutexLock lock(mutex_);
   return self_;
@@ -80,9 +90,11 @@ bool ClientSession::Execute(const ClientCommand& command) {
       break;
     case Kind::kLogin:
       Send(BuildRecordPacket(relay_packet::kLogin, Self()), server_);
+      loggedIn_ = true;
       break;
     case Kind::kLogout:
       Send(BuildRecordPacket(relay_packet::kLogout, Self()), server_);
+      loggedIn_ = false;
       break;
     case Kind::kKeepAlive:
     case Kind::kInfo: {

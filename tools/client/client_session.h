@@ -53,6 +53,10 @@ class ClientSession {
   bool failed() const;
   // Prints "error TEXT" and marks the session failed.
   void ReportError(const std::string& text);
+  // When a command failed while the client is logged in (a login sent and no
+  // logout since), sends the logout, so the relay does not go on listing a
+  // client that has ended. Execute's thread, before Stop.
+  void LogOutAfterFailure();
 
  private:
   void Send(const Datagram& datagram, Ipv4Endpoint destination);
@@ -79,6 +83,8 @@ class ClientSession {
   std::array<uint32_t, 256> unclaimed_ GUARDED_BY(mutex_) = {};
   // Where the last "h" list (and "g") showed each name.
   std::map<std::string, Ipv4Endpoint, std::less<>> addresses_ GUARDED_BY(mutex_);
+
+  bool loggedIn_ = false;  // Execute's thread only
 
   std::thread receiver_;
   std::thread keepAlive_;

@@ -70,6 +70,7 @@ int RunSession(UdpSocket& socket, const ClientOptions& options, Ipv4Endpoint ser
     while (input.ReadLine(line) == LineInput::Status::kLine && run(line)) {
     }
   }
+  session.LogOutAfterFailure();
   session.Stop();
   return session.failed() ? kFailed : 0;
 }

@@ -13,7 +13,9 @@ const char kDevsimUsage[] =
     "\n"
     "  --id TEXT             device ID (at most 18 bytes)        [DEVSIM-0001]\n"
     "  --name TEXT           device name (at most 48 bytes)      [Halvyn devsim]\n"
-    "  --mac XX:XX:XX:XX:XX:XX  MAC in the announcement          [02:48:56:00:00:01]\n"
+    "  --mac XX:XX:XX:XX:XX:XX  MAC in the announcement\n"
+    "                        [02:48:56 and three bytes derived from --id, so devices\n"
+    "                         with different IDs differ]\n"
     "  --fpga-version HHHH   four hex digits, byte 16 then 17     [0123]\n"
     "  --byte18 N, --byte19 N  announcement bytes 18 and 19 (0-255, or 0xNN) [0]\n"
     "  --interval-ms N       milliseconds between announcements  [1000]\n"
@@ -54,9 +56,17 @@ std::optional<Ipv4Endpoint> ParseEndpoint(const std::string& text) {
 
 }  // namespace
 
+MacAddress DefaultDevsimMac(std::string_view deviceId) {
+  // FNV-1a: cheap, stable across runs and builds, and spreads similar IDs apart.
+  uint32_t hash = 2166136261u;
+  for (const char c : deviceId) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return {0x02, 0x48, 0x56, uint8_t(hash >> 16), uint8_t(hash >> 8), uint8_t(hash)};
+}
+
 std::optional<DevsimOptions> ParseDevsimOptions(const std::vector<std::string>& arguments,
                                                 std::string& error) {
   DevsimOptions options;
+  bool macGiven = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
     auto value = [&](std::string& out) {
@@ -88,6 +98,7 @@ std::optional<DevsimOptions> ParseDevsimOptions(const std::vector<std::string>& 
       const std::optional<MacAddress> mac = ParseMac(text);
       if (!mac) return invalid(text);
       options.announcement.mac = *mac;
+      macGiven = true;
     } else if (option == "--fpga-version") {
       if (!value(text)) return std::nullopt;
       if (text.size() != 4 || !ParseNumber("0x" + text, 0xFFFF, number)) return invalid(text);
@@ -118,6 +129,7 @@ std::optional<DevsimOptions> ParseDevsimOptions(const std::vector<std::string>& 
       return std::nullopt;
     }
   }
+  if (!macGiven) options.announcement.mac = DefaultDevsimMac(options.announcement.deviceId);
   return options;
 }
 

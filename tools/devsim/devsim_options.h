@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "devicelink/device_announcement_builder.h"
@@ -25,6 +26,10 @@ struct DevsimOptions {
 };
 
 extern const char kDevsimUsage[];
+
+// The MAC a device announces when --mac is not given: locally administered
+// 02:48:56, then three bytes of a hash of its ID.
+MacAddress DefaultDevsimMac(std::string_view deviceId);
 
 // nullopt and a message in error when the arguments are not understood.
 std::optional<DevsimOptions> ParseDevsimOptions(const std::vector<std::string>& arguments,
