@@ -1,5 +1,6 @@
 // What the operator reads at a glance: the status strip (relay state and the port actually
-// bound, clients online, routes in use, the selected device, the public address, uptimes,
+// bound, clients online, routes in use, the selected device, the LAN adapter, the public
+// address, uptimes,
 // the last error), the hints beside the port and public address boxes, the activity list,
 // and two small charts fed by the server's counters (/metrics).
 import { api, link } from './api.js';
@@ -31,6 +32,9 @@ export class StatusView {
     ui.stRoutes.textContent = s.routesInUse + ' of ' + s.routeSlots;
     ui.stDevice.textContent = s.selectedDevice || 'none selected';
     ui.stDevice.parentElement.dataset.state = s.selectedDevice ? 'ok' : 'idle';
+    const lan = w.lanInterface;
+    ui.stLan.textContent = lan && lan.name ? lan.name + ' ' + lan.address + ' (' + lan.mac + ')' : 'none';
+    ui.stLan.parentElement.dataset.state = lan && lan.name ? 'ok' : 'idle';
     ui.stPublic.textContent = w.publicAddress || 'unknown';
     ui.stError.textContent = s.lastError
       ? s.lastError + (s.lastErrorHint ? ' (' + s.lastErrorHint + ')' : '') + ' at ' + clockTime(s.lastErrorTime)
