@@ -9,7 +9,8 @@
 // server's exit on SIGTERM.
 //
 //   release   "x" for one slot port at --rate for --seconds, then one login:
-//             the time to its "g"
+//             the time to its "g" and until a client's "p" is forwarded again
+//   release-sigterm  the same flood, then SIGTERM at once
 //   relogin   "e" under a present client's name at --rate for --seconds: bytes
 //             the server sends per second
 //   victim    fresh names at --rate for --seconds from a socket bound at the
@@ -256,11 +257,20 @@ int RunAbuse(const ScenarioOptions& options) {
   // Quiet time after an attack for what it set off: a second in a full run.
   const double settle = std::min(1.0, options.seconds);
 
-  if (attack == "release") {
+  if (attack == "release" || attack == "release-sigterm") {
     const auto x = Release(kFirstSlotPort);
     site.Run(options.seconds, options.moderateRate, [&](size_t n) {
       for (size_t k = 0; k < n; ++k) send(*attacker, x, server);
     });
+    if (attack == "release-sigterm") {  // SIGTERM right after the flood
+      const std::optional<double> sigterm = SigtermSeconds(options.serverPid, patience);
+      watch.Stop();
+      line.Add("attacks", double(attacks))
+          .Add("attack_bytes", double(attackBytes))
+          .Add("sigterm_s", sigterm.value_or(-1))
+          .Print();
+      return 0;
+    }
     // One login right after the flood, by a host that was not there before.
     ClientSet late(1, kReceiveSize, [](size_t) { return TopologyAttacker(1); });
     uint8_t e[kRecordFormSize];

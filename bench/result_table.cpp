@@ -161,6 +161,7 @@ void PrintAbuseTable(const Results& r, std::ostream& out) {
             {"release",
              {{"login_g_ms", "login's \"g\" after, ms"},
               {"forwards_again_s", "forwards again after, s"}}},
+            {"release-sigterm", {{"sigterm_s", "SIGTERM right after the flood, s"}}},
             {"relogin-100", {{"bytes_out_per_s", "bytes sent per s"}}},
             {"relogin-1000", {{"bytes_out_per_s", "bytes sent per s"}}},
             {"victim", {{"victim_bytes", "bytes to the victim"}}},

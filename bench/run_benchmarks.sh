@@ -74,14 +74,14 @@ if [ "$smoke" = 1 ]; then
   state_clients=50 state_lines=600
   # abuse: clients, patience (s), and per attack "name rate seconds"
   abuse_clients=10 abuse_many=20 abuse_patience=10
-  abuse_runs="release:200:0.3 relogin:100:0.3 victim:25:0.5 fresh:1000:1 keepalive:10:0.3
+  abuse_runs="release:200:0.3 release-sigterm:200:0.3 relogin:100:0.3 victim:25:0.5 fresh:1000:1 keepalive:10:0.3
     logout:0:0.3 info:0:0.3 routes:20:0.3 nowhere:5:0.3"
   storm_clients=30 storm_patience=20
 else
   rr_clients=64 rr_rate=20000 intake_sizes="10 100 545" broadcast_clients=545
   state_clients=545 state_lines=10000
   abuse_clients=101 abuse_many=200 abuse_patience=90
-  abuse_runs="release:1000:5 relogin:100:5 relogin:1000:5 victim:25:15 fresh:100:5
+  abuse_runs="release:1000:5 release-sigterm:1000:5 relogin:100:5 relogin:1000:5 victim:25:15 fresh:100:5
     keepalive:10:5 logout:0:5 info:0:5 routes:20:5 nowhere:5:2"
   storm_clients=545 storm_patience=150
 fi
@@ -209,10 +209,9 @@ start_server() {
 stop_server() {
   [ -n "$server_pid" ] || return 0
   kill -TERM "$server_pid" 2>/dev/null || true
-  local i state
+  local i
   for ((i = 0; i < 50; i++)); do
-    state=$(cut -d' ' -f3 "/proc/$server_pid/stat" 2>/dev/null) || break
-    [ "$state" = Z ] && break
+    kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.05
   done
   kill -KILL "$server_pid" 2>/dev/null || true
