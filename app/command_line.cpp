@@ -8,7 +8,7 @@ namespace halvyn {
 
 const char kUsage[] =
     "Usage: halvyn [--console ADDR:PORT | --no-console] [--start] [--token TOKEN]\n"
-    "              [--version] [--help]\n"
+    "              [LIMIT OPTIONS] [--version] [--help]\n"
     "\n"
     "Runs the Halvyn relay server and its operator console.\n"
     "\n"
@@ -19,6 +19,19 @@ const char kUsage[] =
     "  --token TOKEN        the console's bearer token (also read from the\n"
     "                       environment variable HALVYN_TOKEN; generated and printed\n"
     "                       when the console is not on loopback and none is given)\n"
+    "\n"
+    "Limits at the relay port, per remote IPv4 address (0 turns one off; loopback\n"
+    "sources and destinations are never limited):\n"
+    "  --limit-datagrams-per-ip N   datagrams per second one address may send\n"
+    "                               (default 200)\n"
+    "  --limit-names-per-ip N       names one address may have logged in (default 64)\n"
+    "  --limit-bytes-per-ip N       bytes per second sent to one address\n"
+    "                               (default 100000)\n"
+    "  --list-bytes-per-second N    bytes per second of client lists for everyone;\n"
+    "                               faster changes are merged (default 10000000)\n"
+    "  --routes-from-clients-only   route requests and releases only from an\n"
+    "                               address with a client logged in\n"
+    "\n"
     "  --version            print the version and exit\n"
     "  --help               print this text and exit\n";
 
@@ -61,6 +74,25 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         error = "--token must not be empty";
         return std::nullopt;
       }
+    } else if (arg == "--limit-datagrams-per-ip" || arg == "--limit-names-per-ip" ||
+               arg == "--limit-bytes-per-ip" || arg == "--list-bytes-per-second") {
+      std::string text;
+      if (!value(text)) return std::nullopt;
+      const bool wide = arg == "--list-bytes-per-second";
+      uint64_t number = 0;
+      const char* end = text.data() + text.size();
+      const auto parsed = std::from_chars(text.data(), end, number);
+      if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end ||
+          (!wide && number > UINT32_MAX)) {
+        error = arg + " takes a whole number (0 turns the limit off)";
+        return std::nullopt;
+      }
+      if (arg == "--limit-datagrams-per-ip") line.limits.datagramsPerIp = uint32_t(number);
+      if (arg == "--limit-names-per-ip") line.limits.namesPerIp = uint32_t(number);
+      if (arg == "--limit-bytes-per-ip") line.limits.bytesPerIp = uint32_t(number);
+      if (wide) line.limits.listBytesPerSecond = number;
+    } else if (arg == "--routes-from-clients-only") {
+      line.limits.routesFromClientsOnly = true;
     } else if (arg == "--version") {
       line.version = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "relay/relay_limits.h"
+
 namespace halvyn {
 
 struct CommandLine {
@@ -16,6 +18,7 @@ struct CommandLine {
   std::string token;
   bool version = false;
   bool help = false;
+  RelayLimits limits;
 };
 
 // Parses argv (without the program name); on a mistake returns nothing and

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
   WindowMessageQueue window;
   MonotonicTickClock clock;
   CHalvynDlg dlg(clientTable, window, clock, {.relayTiming = {}, .startNetwork = true, .logOut = &std::cout, .errorOut = &std::cerr});
+  dlg.relayServer().SetLimits(line->limits);  // before any Start
 
   std::unique_ptr<ConsoleServer> console;
   if (line->console) {

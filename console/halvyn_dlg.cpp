@@ -206,8 +206,15 @@ void CHalvynDlg::OnDismissMessage() {
 }
 
 void CHalvynDlg::ShowMessageBox(std::string text) {
+  for (MessageBox& waiting : messageBoxes_) {
+    if (waiting.text == text) {
+      ++waiting.count;
+      MarkChanged();
+      return;
+    }
+  }
   if (options_.errorOut) *options_.errorOut << text << (text.ends_with('\n') ? "" : "\n") << std::flush;
-  messageBoxes_.push_back(std::move(text));
+  messageBoxes_.push_back({std::move(text)});
   MarkChanged();
 }
 
@@ -255,7 +262,10 @@ WindowView CHalvynDlg::View(bool withLog) const {
   for (const DeviceListRow& row : lanDeviceRows_) view.lanDevices.push_back(row.columns);
   view.forwardRoutes = forwardRoutes_.rows();
   view.stunServers = stunServers_;
-  view.messageBoxes.assign(messageBoxes_.begin(), messageBoxes_.end());
+  for (const MessageBox& box : messageBoxes_) {
+    view.messageBoxes.push_back(box.text);
+    view.messageBoxCounts.push_back(box.count);
+  }
   return view;
 }
 

@@ -105,7 +105,8 @@ class CHalvynDlg {
   void OnClientInfo(const ClientRecord& record);
 
   void AppendLog(std::string_view text);
-  // A message box with an OK button: queued for the console, echoed to errorOut.
+  // A message box with an OK button: queued for the console, echoed to errorOut
+  // (a box identical to one still waiting only adds to its count).
   void ShowMessageBox(std::string text);
 
   // The data exchange: towards the controls (false) or from them (true).
@@ -184,7 +185,13 @@ class CHalvynDlg {
   ControlTexts controls_;
   RemoteDeviceList remoteDevices_;
   std::vector<std::string> stunServers_;
-  std::deque<std::string> messageBoxes_;
+  // Boxes waiting for OK, oldest first. A box identical to one still waiting
+  // is merged into it and counted, so a flood of one error stays one box.
+  struct MessageBox {
+    std::string text;
+    uint64_t count = 1;
+  };
+  std::deque<MessageBox> messageBoxes_;
   bool ended_ = false;
 };
 

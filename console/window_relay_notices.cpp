@@ -24,4 +24,8 @@ void WindowRelayNotices::SendClientInfo(const ClientRecord& record) {
   window_.Send([&] { dlg_.OnClientInfo(record); });
 }
 
+void WindowRelayNotices::PostLimitLine(std::string line) {
+  window_.Post([this, line = std::move(line)] { dlg_.AppendLog(line); });
+}
+
 }  // namespace halvyn

@@ -19,6 +19,7 @@ class WindowRelayNotices final : public RelayNotices {
   void PostClientTimeout(const ClientRecord& record) override;
   void PostForwardConnect() override;
   void SendClientInfo(const ClientRecord& record) override;
+  void PostLimitLine(std::string line) override;
 
  private:
   CHalvynDlg& dlg_;

@@ -39,6 +39,7 @@ struct WindowView {
   std::vector<ListRow> forwardRoutes;
   std::vector<std::string> stunServers;
   std::vector<std::string> messageBoxes;
+  std::vector<uint64_t> messageBoxCounts;  // beside messageBoxes: how often each was raised
 };
 
 }  // namespace halvyn

@@ -80,6 +80,12 @@ int ClientTable::count() const {
   return count_;
 }
 
+int ClientTable::CountAtAddress(uint32_t address) const {
+  MutexLock lock(mutex_);
+  return int(std::count_if(records_.get(), records_.get() + count_,
+                           [&](const ClientRecord& record) { return record.ip() == address; }));
+}
+
 int ClientTable::capacity() const {
   MutexLock lock(mutex_);
   return capacity_;

@@ -59,6 +59,8 @@ class ClientTable {
   void Clear() EXCLUDES(mutex_);
 
   int count() const EXCLUDES(mutex_);
+  // How many stored records have this public address (network order).
+  int CountAtAddress(uint32_t address) const EXCLUDES(mutex_);
   int capacity() const EXCLUDES(mutex_);
   std::optional<ClientRecord> At(int index) const EXCLUDES(mutex_);
   std::vector<ClientRecord> Snapshot() const EXCLUDES(mutex_);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,8 +23,13 @@ enum class RelayDrop : uint8_t {
   kUnknownName,        // "f", "i", "k" or "p" naming no logged-in client
   kShortRouteRequest,  // "r" below 228 bytes, "x" without a whole slot port
   kBadSlotPort,        // "x" naming no route slot
+  kWrongSource,        // "f", "i" or "k" from another address than the name's stored one
+  kReleasePending,     // "x" for a slot whose release is still on its way
 };
-inline constexpr size_t kRelayDropReasons = 6;
+inline constexpr size_t kRelayDropReasons = 8;
+
+// The per-address limits (see relay_limits.h), in the order of RelayLimit.
+inline constexpr size_t kRelayLimits = 4;
 
 struct RelayCounters {
   // Accepted relay packets by command letter (byte 2), before handling.
@@ -35,6 +41,14 @@ struct RelayCounters {
   Counter broadcasts, broadcastBytes;
   Counter sendFailures;
   Counter logins, logouts, timeouts;
+  // Refusals by each per-address limit (RelayLimit); lists merged into a later one.
+  std::array<Counter, kRelayLimits> limited;
+  Counter listsMerged;
+  // Route replies not sent because they were addressed to 0.0.0.0 or port 0.
+  Counter unaddressedReplies;
+  // The relay socket's local port while a run has one (0 when stopped), so the
+  // metrics page can read the kernel's drops for it.
+  std::atomic<uint32_t> boundPort{0};
 
   void Drop(RelayDrop reason) { dropped[size_t(reason)].Add(); }
   // One reply of `bytes`, sent or refused.

@@ -21,15 +21,18 @@ ClientRecord RecordOf(std::span<const uint8_t> packet) {
 
 RelayDispatcher::RelayDispatcher(ClientTable& table, Mutex& clientTableLock,
                                  const DatagramSender& socket, RelayNotices& notices,
-                                 RouteCommands* routes, const TickClock& clock)
+                                 RouteCommands* routes, const TickClock& clock,
+                                 RelayDefences* defences)
     : table_(table),
       clientTableLock_(clientTableLock),
-      socket_(socket),
+      defences_(defences),
+      socket_(defences ? defences->sender() : socket),
       notices_(notices),
       routes_(routes),
       clock_(clock) {}
 
 void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
+  if (defences_ && !defences_->AdmitDatagram(source.address)) return;
   if (!IsAccepted(datagram)) {
     relayCounters.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort
                                                       : RelayDrop::kBadMagic);
@@ -42,10 +45,10 @@ void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
       Login(datagram, source);
       break;
     case kLogout:
-      Logout(datagram);
+      Logout(datagram, source);
       break;
     case kInfo:
-      Info(datagram);
+      Info(datagram, source);
       break;
     case kKeepAlive:
       KeepAlive(datagram, source);
@@ -56,12 +59,12 @@ void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
     case kRouteRequest:
       if (datagram.size() < kRouteFormSize) {
         relayCounters.Drop(RelayDrop::kShortRouteRequest);
-      } else if (routes_) {
-        routes_->HandleRouteRequest(datagram, source, socket_);
+      } else {
+        RouteCommand(datagram, source, /*request=*/true);
       }
       break;
     case kRouteRelease:
-      if (routes_) routes_->HandleRouteRelease(datagram, source, socket_);
+      RouteCommand(datagram, source, /*request=*/false);
       break;
     default:
       relayCounters.Drop(RelayDrop::kUnhandledLetter);  // no answer
@@ -75,10 +78,15 @@ void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
   record.set_port(source.port);
   record.set_last_seen(clock_.Now());
   std::memcpy(packet.data() + kRecordOffset, record.bytes.data(), ClientRecord::kSize);
-  bool added;
+  bool added = false;
   {
     MutexLock lock(clientTableLock_);
-    added = table_.Add(record);
+    const bool known = table_.Find(record.name()).has_value();
+    // A name not yet stored counts against its address's names.
+    if (!known && defences_ &&
+        !defences_->AdmitName(source.address, table_.CountAtAddress(source.address)))
+      return;  // refused outright: no "g", no list
+    if (!known) added = table_.Add(record);
   }
   if (added) {
     relayCounters.logins.Add();
@@ -86,38 +94,58 @@ void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
     relayCounters.Reply(socket_.SendTo(packet.first(kRecordFormSize), source), kRecordFormSize);
     notices_.SendClientLogin(record);
   }
-  BroadcastClientList(table_, socket_);
+  SendClientList();
 }
 
-void RelayDispatcher::Logout(std::span<uint8_t> packet) {
+void RelayDispatcher::SendClientList() {
+  if (defences_) {
+    defences_->lists().Request();
+  } else {
+    BroadcastClientList(table_, socket_);
+  }
+}
+
+// A name's stored record changes only through datagrams from the address it
+// logged in from: nothing proves who sent a datagram, and anyone could
+// otherwise move, rewrite or remove any client.
+
+void RelayDispatcher::Logout(std::span<uint8_t> packet, Ipv4Endpoint source) {
   const ClientRecord record = RecordOf(packet);
-  bool removed;
+  bool removed = false;
+  bool wrongSource = false;
   {
     MutexLock lock(clientTableLock_);
-    removed = table_.Remove(record.name());
+    const std::optional<ClientRecord> stored = table_.Find(record.name());
+    wrongSource = stored && stored->ip() != source.address;
+    if (stored && !wrongSource) removed = table_.Remove(record.name());
   }
   if (!removed) {
-    relayCounters.Drop(RelayDrop::kUnknownName);
+    relayCounters.Drop(wrongSource ? RelayDrop::kWrongSource : RelayDrop::kUnknownName);
     return;
   }
   relayCounters.logouts.Add();
-  BroadcastClientList(table_, socket_);
+  SendClientList();
   notices_.SendClientLogout(record);
 }
 
-void RelayDispatcher::Info(std::span<uint8_t> packet) {
+void RelayDispatcher::Info(std::span<uint8_t> packet, Ipv4Endpoint source) {
   const ClientRecord report = RecordOf(packet);
   std::optional<ClientRecord> updated;
+  bool wrongSource = false;
   {
     MutexLock lock(clientTableLock_);
     table_.Update(report.name(), [&](ClientRecord& stored) {
+      if (stored.ip() != source.address) {
+        wrongSource = true;
+        return;
+      }
       stored.set_p2p_ip(report.p2p_ip());
       stored.set_p2p_port(report.p2p_port());
       updated = stored;
     });
   }
   if (!updated) {
-    relayCounters.Drop(RelayDrop::kUnknownName);
+    relayCounters.Drop(wrongSource ? RelayDrop::kWrongSource : RelayDrop::kUnknownName);
     return;
   }
   BroadcastClientInfo(table_, socket_, *updated);
@@ -128,8 +156,13 @@ void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) 
   const ClientRecord report = RecordOf(packet);
   MutexLock lock(clientTableLock_);
   bool p2pChanged = false;
+  bool wrongSource = false;
   ClientRecord stored;
   const bool found = table_.Update(report.name(), [&](ClientRecord& record) {
+    if (record.ip() != source.address) {
+      wrongSource = true;
+      return;
+    }
     record.set_last_seen(clock_.Now());
     if (record.port() != source.port) record.set_port(source.port);  // a new NAT port
     if (record.p2p_port() != report.p2p_port()) {
@@ -140,6 +173,7 @@ void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) 
     }
   });
   if (!found) relayCounters.Drop(RelayDrop::kUnknownName);
+  if (wrongSource) relayCounters.Drop(RelayDrop::kWrongSource);
   // Told while the lock is still held, as the keep-alive is one step for the sweeper.
   if (found && p2pChanged) notices_.SendClientInfo(stored);
 }
@@ -172,6 +206,19 @@ void RelayDispatcher::Connect(std::span<uint8_t> packet) {
       socket_.SendTo(packet.first(kRecordFormSize), {destination->ip(), destination->port()}),
       kRecordFormSize);
   notices_.PostForwardConnect();
+}
+
+void RelayDispatcher::RouteCommand(std::span<uint8_t> packet, Ipv4Endpoint source, bool request) {
+  if (!routes_) return;
+  if (defences_ && defences_->limits().routesFromClientsOnly &&
+      !defences_->AdmitRouteCommand(source.address,
+                                    table_.CountAtAddress(source.address) > 0))
+    return;
+  if (request) {
+    routes_->HandleRouteRequest(packet, source, socket_);
+  } else {
+    routes_->HandleRouteRelease(packet, source, socket_);
+  }
 }
 
 }  // namespace halvyn

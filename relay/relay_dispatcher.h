@@ -10,6 +10,7 @@
 #include "platform/mutex.h"
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
+#include "relay/relay_defences.h"
 #include "relay/relay_notices.h"
 
 namespace halvyn {
@@ -18,8 +19,11 @@ class RelayDispatcher {
  public:
   // clientTableLock is the run's lock: taken around Add ("e"), Remove ("f"),
   // Find ("i", "p") and the whole keep-alive ("k"). routes may be null.
+  // defences may be null (no per-address limits; every list sent at once);
+  // with them, every send goes through their limits.
   RelayDispatcher(ClientTable& table, Mutex& clientTableLock, const DatagramSender& socket,
-                  RelayNotices& notices, RouteCommands* routes, const TickClock& clock);
+                  RelayNotices& notices, RouteCommands* routes, const TickClock& clock,
+                  RelayDefences* defences = nullptr);
 
   // datagram is the received bytes (modified in place: byte 35 is zeroed and
   // "e" becomes "g"); source is where it came from.
@@ -27,14 +31,17 @@ class RelayDispatcher {
 
  private:
   void Login(std::span<uint8_t> packet, Ipv4Endpoint source);
-  void Logout(std::span<uint8_t> packet);
-  void Info(std::span<uint8_t> packet);
+  void Logout(std::span<uint8_t> packet, Ipv4Endpoint source);
+  void Info(std::span<uint8_t> packet, Ipv4Endpoint source);
+  void RouteCommand(std::span<uint8_t> packet, Ipv4Endpoint source, bool request);
+  void SendClientList();
   void KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source);
   void Connect(std::span<uint8_t> packet);
 
   ClientTable& table_;
   Mutex& clientTableLock_;
-  const DatagramSender& socket_;
+  RelayDefences* defences_;
+  const DatagramSender& socket_;  // the relay socket, behind the defences' limits when they exist
   RelayNotices& notices_;
   RouteCommands* routes_;
   const TickClock& clock_;

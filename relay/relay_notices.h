@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "platform/datagram_sender.h"
 #include "platform/ipv4.h"
@@ -22,6 +23,8 @@ class RelayNotices {
   virtual void PostClientTimeout(const ClientRecord& record) = 0;
   virtual void PostForwardConnect() = 0;
   virtual void SendClientInfo(const ClientRecord& record) = 0;
+  // A line for the message log about a limit that refuses an address (posted).
+  virtual void PostLimitLine(std::string /*line*/) {}
 };
 
 // Implemented by the forward-route subsystem; runs on the relay receive thread.

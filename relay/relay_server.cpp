@@ -5,39 +5,45 @@
 #include "platform/event.h"
 #include "platform/mutex.h"
 #include "platform/udp_socket.h"
-#include "relay/broadcasts.h"
+#include "relay/relay_counters.h"
 #include "relay/relay_dispatcher.h"
 #include "relay/relay_receive_loop.h"
 
 namespace halvyn {
 
 struct RelayServer::Run {
-  Run(ClientTable& table, RelayNotices& notices, RouteCommands* routes, const TickClock& clock)
-      : dispatcher(table, clientTableLock, socket, notices, routes, clock) {}
+  Run(ClientTable& table, RelayNotices& notices, RouteCommands* routes, const TickClock& clock,
+      const RelayLimits& limits)
+      : defences(table, socket, notices, clock, limits),
+        dispatcher(table, clientTableLock, socket, notices, routes, clock, &defences) {}
 
   UdpSocket socket;
   Mutex clientTableLock;
+  RelayDefences defences;
   RelayDispatcher dispatcher;
   ManualResetEvent receiveEnded;
   ManualResetEvent sweeperEnded;
   std::thread receiveThread;
   std::thread sweeperThread;
+  std::thread pacerThread;  // sends the lists that were merged (see ListBroadcaster)
 };
 
 RelayServer::RelayServer(ClientTable& table, RelayNotices& notices, RouteCommands* routes,
-                         const TickClock& clock, WindowMessageQueue& window, RelayTiming timing)
+                         const TickClock& clock, WindowMessageQueue& window, RelayTiming timing,
+                         RelayLimits limits)
     : table_(table),
       notices_(notices),
       routes_(routes),
       clock_(clock),
       window_(window),
-      timing_(timing) {}
+      timing_(timing),
+      limits_(limits) {}
 
 RelayServer::~RelayServer() { Stop(); }
 
 int RelayServer::Start(uint16_t port) {
   if (run_) return 0;
-  auto run = std::make_unique<Run>(table_, notices_, routes_, clock_);
+  auto run = std::make_unique<Run>(table_, notices_, routes_, clock_, limits_);
   if (const int error = run->socket.Bind({0, port})) return error;
   Run& r = *run;
   r.receiveThread = std::thread([this, &r] {
@@ -51,6 +57,8 @@ int RelayServer::Start(uint16_t port) {
     r.sweeperEnded.Set();
     window_.Wake();
   });
+  r.pacerThread = std::thread([&r] { r.defences.lists().RunPacer(); });
+  relayCounters.boundPort.store(r.socket.LocalEndpoint().port, std::memory_order_relaxed);
   run_ = std::move(run);
   return 0;
 }
@@ -58,19 +66,22 @@ int RelayServer::Start(uint16_t port) {
 void RelayServer::Stop() {
   if (!run_) return;
   Run& r = *run_;
+  relayCounters.boundPort.store(0, std::memory_order_relaxed);
   r.socket.Close();
   // The receive thread may be waiting for the window thread to handle a
   // notice it sent: keep serving those until both threads are done.
   window_.WaitPumpingSent([&] { return r.receiveEnded.IsSet() && r.sweeperEnded.IsSet(); }, -1);
   r.receiveThread.join();
   r.sweeperThread.join();
+  r.defences.lists().Stop();
+  r.pacerThread.join();
   run_.reset();
 }
 
 uint16_t RelayServer::boundPort() const { return run_ ? run_->socket.LocalEndpoint().port : 0; }
 
 void RelayServer::BroadcastClientList() {
-  if (run_) halvyn::BroadcastClientList(table_, run_->socket);
+  if (run_) run_->defences.lists().Request();
 }
 
 }  // namespace halvyn

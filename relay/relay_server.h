@@ -15,6 +15,7 @@
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
 #include "relay/liveness_sweep.h"
+#include "relay/relay_limits.h"
 #include "relay/relay_notices.h"
 
 namespace halvyn {
@@ -27,7 +28,8 @@ struct RelayTiming {
 class RelayServer {
  public:
   RelayServer(ClientTable& table, RelayNotices& notices, RouteCommands* routes,
-              const TickClock& clock, WindowMessageQueue& window, RelayTiming timing = {});
+              const TickClock& clock, WindowMessageQueue& window, RelayTiming timing = {},
+              RelayLimits limits = {});
   ~RelayServer();
   RelayServer(const RelayServer&) = delete;
   RelayServer& operator=(const RelayServer&) = delete;
@@ -41,9 +43,12 @@ class RelayServer {
   // The port the current run is bound to (0 when stopped); Start(0) picks one.
   uint16_t boundPort() const;
 
-  // The "h" list to every client, on this run's socket (nothing when stopped).
+  // The "h" list to every client, on this run's socket (nothing when stopped),
+  // paced with the run's other lists.
   void BroadcastClientList();
   void SetRouteCommands(RouteCommands* routes) { routes_ = routes; }
+  // The limits of the next run (see relay_limits.h).
+  void SetLimits(const RelayLimits& limits) { limits_ = limits; }
 
  private:
   struct Run;
@@ -54,6 +59,7 @@ class RelayServer {
   const TickClock& clock_;
   WindowMessageQueue& window_;
   RelayTiming timing_;
+  RelayLimits limits_;
   std::unique_ptr<Run> run_;
 };
 

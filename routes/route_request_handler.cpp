@@ -6,6 +6,21 @@
 
 namespace halvyn {
 
+namespace {
+
+// A reply to 0.0.0.0 or to port 0 reaches no one (Linux would even deliver one
+// to 0.0.0.0 locally): it is not sent. A free slot's zero record gives both.
+void SendRouteReply(const DatagramSender& relaySocket, std::span<const uint8_t> reply,
+                    Ipv4Endpoint destination) {
+  if (destination.address == 0 || destination.port == 0) {
+    relayCounters.unaddressedReplies.Add();
+    return;
+  }
+  relayCounters.Reply(relaySocket.SendTo(reply, destination), reply.size());
+}
+
+}  // namespace
+
 RouteRequestHandler::RouteRequestHandler(RouteState& state, const RouteProgrammer& programmer,
                                          PortLearningStarter& listeners, ClientLookup clients,
                                          PostRouteReleased postRouteReleased)
@@ -34,8 +49,8 @@ void RouteRequestHandler::HandleRouteRequest(std::span<const uint8_t> packet,
 
   // The protocol has no retries: a reply that cannot be sent is lost.
   const RouteReplies replies = BuildRouteReplies(request, slotPort);
-  relayCounters.Reply(relaySocket.SendTo(replies.u, body.tx_endpoint()), replies.u.size());
-  relayCounters.Reply(relaySocket.SendTo(replies.v, body.rx_endpoint()), replies.v.size());
+  SendRouteReply(relaySocket, replies.u, body.tx_endpoint());
+  SendRouteReply(relaySocket, replies.v, body.rx_endpoint());
 }
 
 void RouteRequestHandler::HandleRouteRelease(std::span<const uint8_t> packet,
@@ -53,18 +68,23 @@ void RouteRequestHandler::HandleRouteRelease(std::span<const uint8_t> packet,
   }
 
   // The window may zero the record as soon as the release is posted; the
-  // notices are built from this copy.
-  const CRouteInfo record = state_.Record(*slot);
+  // notices are built from this copy. While the slot's release waits for the
+  // window, another "x" for it changes nothing and sends nothing.
+  const std::optional<CRouteInfo> record = state_.BeginRelease(*slot);
+  if (!record) {
+    relayCounters.Drop(RelayDrop::kReleasePending);
+    return;
+  }
   postRouteReleased_(*slot);
 
-  RoutePacket notice = BuildReleaseNotice(record, kRouteTxReleaseLetter);
+  RoutePacket notice = BuildReleaseNotice(*record, kRouteTxReleaseLetter);
   // The protocol has no retries: a notice that cannot be sent is lost.
-  relayCounters.Reply(relaySocket.SendTo(notice, record.tx_endpoint()), notice.size());
+  SendRouteReply(relaySocket, notice, record->tx_endpoint());
 
   notice[kRouteCommandOffset] = kRouteRxReleaseLetter;
-  Ipv4Endpoint rx = record.rx_endpoint();
-  if (const std::optional<Ipv4Endpoint> client = clients_(record.rx_name())) rx.port = client->port;
-  relayCounters.Reply(relaySocket.SendTo(notice, rx), notice.size());
+  Ipv4Endpoint rx = record->rx_endpoint();
+  if (const std::optional<Ipv4Endpoint> client = clients_(record->rx_name())) rx.port = client->port;
+  SendRouteReply(relaySocket, notice, rx);
 }
 
 }  // namespace halvyn

@@ -80,9 +80,18 @@ std::optional<RouteGrant> RouteState::AllocateRoute(const CRouteInfo& request) {
   return grant;
 }
 
+std::optional<CRouteInfo> RouteState::BeginRelease(RouteSlot slot) {
+  if (!IsRouteSlot(slot)) return std::nullopt;
+  MutexLock lock(mutex_);
+  if (releasePendingMask_ & (1u << slot)) return std::nullopt;
+  releasePendingMask_ |= 1u << slot;
+  return routeRecords_[size_t(slot)];
+}
+
 CRouteInfo RouteState::ReleaseRoute(RouteSlot slot) {
   if (!IsRouteSlot(slot)) return CRouteInfo();
   MutexLock lock(mutex_);
+  releasePendingMask_ &= ~(1u << slot);
   CRouteInfo& record = routeRecords_[size_t(slot)];
   const CRouteInfo before = record;
   routeSlotMask_ &= ~(1u << slot);

@@ -56,9 +56,15 @@ class RouteState {
   // refused (see FindRouteAllocation).
   std::optional<RouteGrant> AllocateRoute(const CRouteInfo& request);
 
+  // A release of the slot (0..31) is on its way to the window: marks it
+  // pending and returns a copy of the slot's record, or none when a release
+  // of this slot is already pending (a repeated "x" adds no work).
+  std::optional<CRouteInfo> BeginRelease(RouteSlot slot);
+
   // Frees the slot and the channels its record lists and zeroes the record;
-  // the routeMap entry stays. Returns the record as it stood before. A slot
-  // outside 0..31 changes nothing and gives a zero record.
+  // the routeMap entry stays, and the slot's release is no longer pending.
+  // Returns the record as it stood before. A slot outside 0..31 changes
+  // nothing and gives a zero record.
   CRouteInfo ReleaseRoute(RouteSlot slot);
 
   // Device selection: every slot and channel free, every record zero; the new
@@ -87,6 +93,7 @@ class RouteState {
   std::array<CRouteInfo, kRouteSlotCount> routeRecords_ GUARDED_BY(mutex_){};
   std::map<uint16_t, RouteSlot> routeMap_ GUARDED_BY(mutex_);
   uint32_t selectedDeviceAddress_ GUARDED_BY(mutex_) = 0;
+  uint32_t releasePendingMask_ GUARDED_BY(mutex_) = 0;  // bit n: slot n's release is queued
 };
 
 }  // namespace halvyn

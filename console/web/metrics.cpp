@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "devicelink/devicelink_counters.h"
+#include "platform/udp_socket_drops.h"
 #include "publicaddress/stun_counters.h"
 #include "relay/relay_counters.h"
 #include "routes/route_counters.h"
@@ -16,8 +17,11 @@ namespace {
 constexpr std::string_view kHandledLetters = "efikprx";
 
 constexpr std::string_view kDropReasonNames[kRelayDropReasons] = {
-    "too_short",    "bad_magic",           "unhandled_letter",
-    "unknown_name", "short_route_request", "bad_slot_port"};
+    "too_short",           "bad_magic",     "unhandled_letter", "unknown_name",
+    "short_route_request", "bad_slot_port", "wrong_source",     "release_pending"};
+
+constexpr std::string_view kLimitNames[kRelayLimits] = {"datagrams_per_ip", "names_per_ip",
+                                                        "bytes_per_ip", "routes_from_clients"};
 
 class Page {
  public:
@@ -79,6 +83,27 @@ std::string RenderMetrics(const MetricsGauges& gauges) {
                 relay.dropped[reason].Value());
   }
 
+  constexpr std::string_view kLimited = "halvyn_relay_limited_total";
+  page.Family(kLimited, "counter",
+              "Datagrams a per-address limit refused: received ones dropped (datagrams_per_ip), "
+              "logins refused (names_per_ip), sends held back (bytes_per_ip), route commands "
+              "refused (routes_from_clients).");
+  for (size_t limit = 0; limit < kRelayLimits; ++limit) {
+    page.Sample(kLimited, "limit=\"" + std::string(kLimitNames[limit]) + "\"",
+                relay.limited[limit].Value());
+  }
+  page.Single("halvyn_relay_lists_merged_total", "counter",
+              "Client list changes merged into a later list by the list byte budget.",
+              relay.listsMerged.Value());
+  page.Single("halvyn_relay_unaddressed_replies_total", "counter",
+              "Route replies not sent because they were addressed to 0.0.0.0 or port 0.",
+              relay.unaddressedReplies.Value());
+  const uint32_t port = relay.boundPort.load(std::memory_order_relaxed);
+  page.Single("halvyn_relay_socket_drops_total", "counter",
+              "Datagrams the kernel dropped at the relay socket (receive buffer full); 0 while "
+              "stopped.",
+              port == 0 ? 0 : UdpSocketDrops(uint16_t(port)));
+
   constexpr std::string_view kSent = "halvyn_relay_datagrams_sent_total";
   page.Family(kSent, "counter",
               "Datagrams sent from the relay port: replies (g, forwarded p, u, v, t, s) and "
@@ -90,7 +115,9 @@ std::string RenderMetrics(const MetricsGauges& gauges) {
   page.Sample(kBytes, "kind=\"reply\"", relay.replyBytes.Value());
   page.Sample(kBytes, "kind=\"broadcast\"", relay.broadcastBytes.Value());
   page.Single("halvyn_relay_send_failures_total", "counter",
-              "Sends from the relay port that the kernel refused.", relay.sendFailures.Value());
+              "Sends from the relay port that the kernel refused or the bytes_per_ip limit "
+              "held back.",
+              relay.sendFailures.Value());
 
   page.Single("halvyn_relay_clients_online", "gauge", "Clients in the client table.",
               NonNegative(gauges.clientsOnline));

@@ -15,6 +15,7 @@ nlohmann::json WindowJson(const WindowView& view, bool withLog) {
       {"stunServer", view.controls.stunServer},
       {"publicAddress", view.controls.publicAddress},
       {"messageBoxes", view.messageBoxes},
+      {"messageBoxCounts", view.messageBoxCounts},
       {"logEpoch", view.logEpoch},
       {"logEnd", view.logEnd},
   };

@@ -1,5 +1,7 @@
 #include "relay/relay_dispatcher.h"
 
+#include "relay/relay_counters.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_clock.h"
@@ -166,7 +168,7 @@ TEST_F(RelayDispatcherTest, KeepAliveFromNewNatPortUpdatesPortOnly) {
   sender.Take();
   notices.Take();
   clock.Set(9000);
-  const Ipv4Endpoint moved{NetworkAddress(192, 0, 2, 99), 30001};
+  const Ipv4Endpoint moved{kAlphaAddress.address, 30001};
   Receive(RecordForm('k', NamedRecord("alpha")), moved);
   const ClientRecord stored = *table.Find("alpha");
   EXPECT_EQ(stored.port(), 30001);
@@ -174,6 +176,27 @@ TEST_F(RelayDispatcherTest, KeepAliveFromNewNatPortUpdatesPortOnly) {
   EXPECT_EQ(stored.last_seen(), 9000u);
   EXPECT_TRUE(sender.Take().empty());
   EXPECT_TRUE(notices.Take().empty());
+}
+
+TEST_F(RelayDispatcherTest, OnlyTheStoredAddressMayKeepAliveReportOrLogOut) {
+  Login("alpha", kAlphaAddress);
+  sender.Take();
+  notices.Take();
+  clock.Set(9000);
+  const Ipv4Endpoint other{NetworkAddress(192, 0, 2, 99), kAlphaAddress.port};
+  const uint64_t before = relayCounters.dropped[size_t(RelayDrop::kWrongSource)].Value();
+  ClientRecord report = NamedRecord("alpha");
+  report.set_p2p_port(4000);
+  Receive(RecordForm('k', report), other);
+  Receive(RecordForm('i', report), other);
+  Receive(RecordForm('f', report), other);
+  const ClientRecord stored = *table.Find("alpha");
+  EXPECT_EQ(stored.port(), kAlphaAddress.port);
+  EXPECT_EQ(stored.last_seen(), 5000u);
+  EXPECT_EQ(stored.p2p_port(), 0);
+  EXPECT_TRUE(sender.Take().empty());
+  EXPECT_TRUE(notices.Take().empty());
+  EXPECT_EQ(relayCounters.dropped[size_t(RelayDrop::kWrongSource)].Value() - before, 3u);
 }
 
 TEST_F(RelayDispatcherTest, KeepAliveWithNewP2pPortStoresAndTellsOnlyTheConsole) {
@@ -212,7 +235,7 @@ TEST_F(RelayDispatcherTest, InfoGoesToEveryClientAndDoesNotRefreshLastSeen) {
   ClientRecord report = NamedRecord("beta");
   report.set_p2p_ip(NetworkAddress(10, 0, 0, 2));
   report.set_p2p_port(4000);
-  Receive(RecordForm('i', report, 9), {NetworkAddress(1, 1, 1, 1), 1});
+  Receive(RecordForm('i', report, 9), {kBetaAddress.address, 1});
   auto sent = sender.Take();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].destination, kAlphaAddress);

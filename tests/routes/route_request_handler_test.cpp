@@ -142,14 +142,33 @@ TEST_F(RouteRequestHandlerTest, ReleaseOutsideTheSlotPortsOrTooShortDoesNothing)
   EXPECT_EQ(state.routeSlotMask(), 1u);
 }
 
-TEST_F(RouteRequestHandlerTest, ReleaseOfAFreeSlotAnswersFromTheZeroRecord) {
+TEST_F(RouteRequestHandlerTest, ReleaseOfAFreeSlotSendsNothingToTheZeroRecord) {
   clients[""] = {NetworkAddress(192, 0, 2, 1), 7777};
   Release(14398);
-  EXPECT_EQ(log.events(), (std::vector<std::string>{"posted 31", "send t", "send s"}));
-  const auto sent = sender.sent();
-  EXPECT_EQ(sent[0].destination, (Ipv4Endpoint{0, 0}));
-  EXPECT_EQ(sent[1].destination, (Ipv4Endpoint{0, 7777}));  // the client with the empty name
-  EXPECT_EQ(Slice(sent[0].bytes, 120, 108), std::vector<uint8_t>(108, 0));
+  // "t" would go to 0.0.0.0:0 and "s" to 0.0.0.0:7777: addressed to no one.
+  EXPECT_EQ(log.events(), (std::vector<std::string>{"posted 31"}));
+}
+
+TEST_F(RouteRequestHandlerTest, RepeatedReleaseWhileOneIsPendingAddsNoWork) {
+  Request(1);
+  log.Clear();
+  Release(14367);
+  Release(14367);  // the window has not released the slot yet
+  Release(14367);
+  EXPECT_EQ(log.events(), (std::vector<std::string>{"posted 0", "send t", "send s"}));
+  state.ReleaseRoute(0);  // the window's release
+  log.Clear();
+  Release(14367);
+  EXPECT_EQ(log.events(), (std::vector<std::string>{"posted 0"}));  // a zero record: no notices
+}
+
+TEST_F(RouteRequestHandlerTest, RepliesToAZeroAddressOrPortAreNotSent) {
+  CRouteInfo body = AlphaToBetaRequest(1);
+  body.set_tx_ip(0);
+  body.set_rx_port(0);
+  handler.HandleRouteRequest(RouteRequestPacket(body, 0, kRoutePacketLength), kRequester, sender);
+  EXPECT_TRUE(sender.sent().empty());
+  EXPECT_EQ(state.routeSlotMask(), 1u);  // the route is granted as before
 }
 
 }  // namespace

@@ -114,6 +114,20 @@ nlohmann::json HalvynProcess::Window() {
   return window;
 }
 
+std::optional<uint64_t> HalvynProcess::Metric(const std::string& sample) {
+  std::string page;
+  InConsoleNetwork([&] {
+    httplib::Client client(options_.consoleAddress, options_.consolePort);
+    client.set_read_timeout(10, 0);
+    auto res = client.Get("/metrics");
+    if (res && res->status == 200) page = res->body;
+  });
+  const std::string prefix = "\n" + sample + " ";
+  const size_t at = page.find(prefix);
+  if (at == std::string::npos) return std::nullopt;
+  return std::stoull(page.substr(at + prefix.size()));
+}
+
 int HalvynProcess::Command(const std::string& command, const nlohmann::json& controls,
                            nlohmann::json* body, int row) {
   nlohmann::json request = {{"command", command}};

@@ -47,6 +47,10 @@ class HalvynProcess {
   // POSTs a command; returns the HTTP status and fills body.
   int Command(const std::string& command, const nlohmann::json& controls = nullptr,
               nlohmann::json* body = nullptr, int row = -1);
+  // The value of one sample of GET /metrics, named with its labels exactly as
+  // the page writes them (`halvyn_relay_limited_total{limit="names_per_ip"}`);
+  // nothing when the page or the sample is missing.
+  std::optional<uint64_t> Metric(const std::string& sample);
   // Polls the window until predicate holds; returns the last window seen.
   std::optional<nlohmann::json> WaitForWindow(
       const std::function<bool(const nlohmann::json&)>& predicate,

@@ -16,10 +16,15 @@ class RecordingNotices final : public RelayNotices {
   void PostClientTimeout(const ClientRecord& r) override { Add("timeout", r); }
   void PostForwardConnect() override { Add("connect", {}); }
   void SendClientInfo(const ClientRecord& r) override { Add("info", r); }
+  void PostLimitLine(std::string line) override {
+    std::lock_guard lock(mutex_);
+    notices_.push_back({"limit", {}, std::move(line)});
+  }
 
   struct Notice {
     std::string kind;
     ClientRecord record;
+    std::string text;  // the line of a "limit" notice
   };
   std::vector<Notice> Take() {
     std::lock_guard lock(mutex_);
@@ -29,7 +34,7 @@ class RecordingNotices final : public RelayNotices {
  private:
   void Add(std::string kind, const ClientRecord& r) {
     std::lock_guard lock(mutex_);
-    notices_.push_back({std::move(kind), r});
+    notices_.push_back({std::move(kind), r, {}});
   }
   std::mutex mutex_;
   std::vector<Notice> notices_;
