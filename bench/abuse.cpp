@@ -238,6 +238,8 @@ int RunAbuse(const ScenarioOptions& options) {
   Site site(options.clients, options.port);
   if (!site.ok()) return CheckFailed("cannot open the client sockets");
   if (!site.LogIn()) return CheckFailed("a client's login was not confirmed");
+  // The lists that follow the logins go out before the count starts.
+  site.Run(std::min(1.0, options.seconds), 0, {});
   const std::optional<double> bytes0 = console.Metric("halvyn_relay_bytes_sent_total");
   auto attacker = AttackerSocket(TopologyAttacker(0));
   if (!attacker) return CheckFailed("cannot bind the attacker's address");
@@ -444,15 +446,16 @@ int RunAbuse(const ScenarioOptions& options) {
     } else {
       const std::optional<std::string> window = console.Get("/api/window", int(patience));
       const auto json = nlohmann::json::parse(window.value_or("{}"), nullptr, false);
-      size_t boxes = 0, failures = 0;
-      if (json.is_object() && json.contains("messageBoxes"))
-        for (const auto& box : json["messageBoxes"]) {
-          ++boxes;
-          if (box.is_string() &&
-              box.get<std::string>().find("binding ip failure.") != std::string::npos)
-            ++failures;
-        }
-      line.Add("boxes", window ? double(boxes) : -1).Add("binding_failure_boxes", double(failures));
+      // Boxes the operator must acknowledge: one per entry, or, where identical
+      // boxes are merged, the count each entry stands for.
+      size_t entries = 0, boxes = 0;
+      if (json.is_object() && json.contains("messageBoxes")) {
+        entries = json["messageBoxes"].size();
+        const auto counts = json.value("messageBoxCounts", nlohmann::json::array());
+        for (size_t k = 0; k < entries; ++k)
+          boxes += k < counts.size() && counts[k].is_number() ? counts[k].get<size_t>() : 1;
+      }
+      line.Add("boxes", window ? double(boxes) : -1).Add("box_entries", double(entries));
     }
   } else {
     return CheckFailed("unknown attack " + attack);

@@ -169,7 +169,7 @@ void PrintAbuseTable(const Results& r, std::ostream& out) {
             {"keepalive", {{"stream_delivered", "\"p\" to the named client delivered"}}},
             {"logout", {{"stream_delivered", "\"p\" to the named client delivered"}}},
             {"info", {{"told_forged", "clients told the forged address"}}},
-            {"routes", {{"boxes", "message boxes"}}},
+            {"routes", {{"boxes", "message boxes"}, {"box_entries", "shown as"}}},
             {"nowhere", {{"landed", "datagrams on local UDP 4440/4441"}}},
         };
     for (const auto& [phase, effects] : attacks) {
