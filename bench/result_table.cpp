@@ -172,7 +172,9 @@ void PrintAbuseTable(const Results& r, std::ostream& out) {
             {"routes", {{"boxes", "message boxes"}, {"box_entries", "shown as"}}},
             {"nowhere", {{"landed", "datagrams on local UDP 4440/4441"}}},
         };
-    for (const auto& [phase, effects] : attacks) {
+    for (const auto& attack : attacks) {
+      const std::string& phase = attack.first;
+      const auto& effects = attack.second;
       auto get = [&](const std::string& metric) {
         return r.Median("abuse", target, phase, metric);
       };

@@ -74,7 +74,7 @@ if [ "$smoke" = 1 ]; then
   state_clients=50 state_lines=600
   # abuse: clients, patience (s), and per attack "name rate seconds"
   abuse_clients=10 abuse_many=20 abuse_patience=10
-  abuse_runs="release:200:0.3 release-sigterm:200:0.3 relogin:100:0.3 victim:25:0.5 fresh:1000:1 keepalive:10:0.3
+  abuse_runs="release:200:0.3 relogin:100:0.3 victim:25:0.5 fresh:1000:1 keepalive:10:0.3
     logout:0:0.3 info:0:0.3 routes:20:0.3 nowhere:5:0.3"
   storm_clients=30 storm_patience=20
 else
