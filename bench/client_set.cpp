@@ -1,16 +1,26 @@
 #include "bench/client_set.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 
 namespace halvyn::bench {
 
 ClientSet::ClientSet(size_t count, size_t receiveSize)
-    : batch_(16, receiveSize, ReceiveBatch::Oversized::kKeepHead),
-      ready_(std::max<size_t>(count, 1)) {
+    : ClientSet(count, receiveSize, [](size_t) { return NetworkAddress(127, 0, 0, 1); }) {}
+
+ClientSet::ClientSet(size_t count, size_t receiveSize,
+                     const std::function<uint32_t(size_t)>& addressOf, int receiveBufferBytes)
+    : batch_(16, receiveSize, ReceiveBatch::Oversized::kKeepHead), ready_(std::max<size_t>(count, 1)) {
   ok_ = poller_.valid();
   for (size_t i = 0; i < count && ok_; ++i) {
     auto socket = std::make_unique<UdpSocket>();
-    ok_ = socket->Bind({NetworkAddress(127, 0, 0, 1), 0}) == 0 && poller_.Add(*socket, i) == 0;
+    // Forced past the system's maximum: the benchmark runs as root, and one
+    // process stands in for many hosts, each with a buffer of its own.
+    if (receiveBufferBytes > 0)
+      setsockopt(socket->fd(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferBytes,
+                 sizeof receiveBufferBytes);
+    ok_ = socket->Bind({addressOf(i), 0}) == 0 && poller_.Add(*socket, i) == 0;
     ports_.push_back(socket->LocalEndpoint().port);
     sockets_.push_back(std::move(socket));
   }

@@ -1,9 +1,11 @@
-// The load generator's client sockets: many UDP sockets on 127.0.0.1, each
-// with its own source port, served from one thread through one poller.
+// The load generator's client sockets: many UDP sockets, each with its own
+// source port (on 127.0.0.1, or each on an address of its own), served from
+// one thread through one poller.
 // One thread.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -22,11 +24,16 @@ class ClientSet {
   // are read into buffers of receiveSize bytes (longer ones are cut; their
   // whole length is still reported).
   ClientSet(size_t count, size_t receiveSize);
+  // The same, socket i bound to addressOf(i) (network order), each with a
+  // receive buffer of receiveBufferBytes when that is not 0.
+  ClientSet(size_t count, size_t receiveSize, const std::function<uint32_t(size_t)>& addressOf,
+            int receiveBufferBytes = 0);
 
   bool ok() const { return ok_; }
   size_t size() const { return sockets_.size(); }
   const UdpSocket& socket(size_t i) const { return *sockets_[i]; }
   uint16_t port(size_t i) const { return ports_[i]; }
+  Ipv4Endpoint endpoint(size_t i) const { return sockets_[i]->LocalEndpoint(); }
   bool OwnsPort(uint16_t port) const;
 
   // Waits up to timeoutMs for a readable socket (0: only looks), then reads

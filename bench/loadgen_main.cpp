@@ -1,6 +1,6 @@
 // halvyn-loadgen: the benchmark's load generator and its table.
 //
-//   halvyn-loadgen rr|intake|broadcast|state --pid PID [options]
+//   halvyn-loadgen rr|intake|broadcast|state|abuse|storm --pid PID [options]
 //   halvyn-loadgen table RESULTS_FILE
 //
 // A scenario drives the server process PID on 127.0.0.1:PORT and prints one
@@ -18,7 +18,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: halvyn-loadgen rr|intake|broadcast|state --pid PID [options]\n"
+    "usage: halvyn-loadgen rr|intake|broadcast|state|abuse|storm --pid PID [options]\n"
     "       halvyn-loadgen table RESULTS_FILE\n"
     "options:\n"
     "  --target halvyn|echo|stun|drain|fanout   what the server speaks (default halvyn)\n"
@@ -33,7 +33,13 @@ constexpr char kUsage[] =
     "  --log-lines N       state: message log lines to reach (default 10000)\n"
     "  --console-pressure slow|streams|idle\n"
     "                      state: hostile console connections from 127.0.0.2 meanwhile\n"
-    "  --check             verify counts at a low rate; exit 1 on a mismatch\n";
+    "  --attack NAME       abuse: release, relogin, victim, fresh, keepalive, logout,\n"
+    "                      info, routes or nowhere (see bench/abuse.cpp)\n"
+    "  --patience S        abuse, storm: seconds to wait for a stalled server (default 30)\n"
+    "  --phase-suffix TEXT abuse, storm: added to the phase's name in result lines\n"
+    "  --check             verify counts at a low rate; exit 1 on a mismatch\n"
+    "abuse and storm reach the server at 10.77.0.1 from the addresses of\n"
+    "bench/topology.h, and its console on 127.0.0.1 in the server's namespace.\n";
 
 }  // namespace
 
@@ -91,6 +97,12 @@ int main(int argc, char** argv) {
       options.overloadFactor = std::stod(value);
     } else if (flag == "--console-port") {
       options.consolePort = uint16_t(std::stoul(value));
+    } else if (flag == "--attack") {
+      options.attack = value;
+    } else if (flag == "--patience") {
+      options.patience = std::stod(value);
+    } else if (flag == "--phase-suffix") {
+      options.phaseSuffix = value;
     } else if (flag == "--log-lines") {
       options.logLines = std::stoul(value);
     } else if (flag == "--console-pressure" && ConsolePressure::KnownKind(value)) {
@@ -110,6 +122,8 @@ int main(int argc, char** argv) {
   if (scenario == "intake") return RunIntake(options);
   if (scenario == "broadcast") return RunBroadcast(options);
   if (scenario == "state") return RunState(options);
+  if (scenario == "abuse") return RunAbuse(options);
+  if (scenario == "storm") return RunStorm(options);
   std::cerr << "halvyn-loadgen: unknown scenario " << scenario << "\n" << kUsage;
   return 2;
 }

@@ -39,6 +39,15 @@ class Results {
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
   }
+  // Every target that has lines of this scenario, in order of first appearance.
+  std::vector<std::string> Targets(const std::string& scenario) const {
+    std::vector<std::string> targets;
+    for (const Fields& f : lines_)
+      if (Field(f, "scenario") == scenario &&
+          std::find(targets.begin(), targets.end(), Field(f, "target")) == targets.end())
+        targets.push_back(Field(f, "target"));
+    return targets;
+  }
   size_t Runs(const std::string& scenario, const std::string& target) const {
     size_t n = 0;
     for (const Fields& f : lines_)
@@ -123,6 +132,90 @@ class Table {
   std::ostream& out_;
 };
 
+// A figure of one attack, "–" when the run did not report it; a negative
+// value stands for "no answer within the run's patience".
+std::string Figure(const Results& r, const std::string& scenario, const std::string& target,
+                   const std::string& phase, const std::string& metric, const char* unit = "") {
+  const Value v = r.Median(scenario, target, phase, metric);
+  if (v && *v < 0) return "no answer";
+  if (v && *unit == 0 && *v == std::floor(*v) && *v < 1e4) return Count(v);
+  return Format(v, unit);
+}
+
+std::string Share(Value part, Value whole) {
+  if (!part || !whole || *whole <= 0) return "–";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %%", 100 * *part / *whole);
+  return text;
+}
+
+// The abuse and storm scenarios, one row per attack, when the results hold any.
+void PrintAbuseTable(const Results& r, std::ostream& out) {
+  for (const std::string& target : r.Targets("abuse")) {
+    out << "\nAbuse (" << target << ")\n\n"
+        << "| attack | attacker sent | server sent (per byte in) | what it did | clients lost | "
+           "\"p\" delivered | GET /api/window p50 / max ms | SIGTERM s |\n"
+        << "|---|---:|---:|---|---:|---:|---:|---:|\n";
+    const std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+        attacks = {
+            {"release",
+             {{"login_g_ms", "login's \"g\" after, ms"},
+              {"forwards_again_s", "forwards again after, s"}}},
+            {"release-sigterm", {{"sigterm_s", "SIGTERM right after the flood, s"}}},
+            {"relogin-100", {{"bytes_out_per_s", "bytes sent per s"}}},
+            {"relogin-1000", {{"bytes_out_per_s", "bytes sent per s"}}},
+            {"victim", {{"victim_bytes", "bytes to the victim"}}},
+            {"fresh", {{"table", "names in the table"}, {"lists_after", "lists after a relogin"}}},
+            {"keepalive", {{"stream_delivered", "\"p\" to the named client delivered"}}},
+            {"logout", {{"stream_delivered", "\"p\" to the named client delivered"}}},
+            {"info", {{"told_forged", "clients told the forged address"}}},
+            {"routes", {{"boxes", "message boxes"}, {"box_entries", "shown as"}}},
+            {"nowhere", {{"landed", "datagrams on local UDP 4440/4441"}}},
+        };
+    for (const auto& attack : attacks) {
+      const std::string& phase = attack.first;
+      const auto& effects = attack.second;
+      auto get = [&](const std::string& metric) {
+        return r.Median("abuse", target, phase, metric);
+      };
+      if (!get("attacks")) continue;
+      std::string effect;
+      for (const auto& [metric, caption] : effects) {
+        if (!effect.empty()) effect += "; ";
+        effect += caption + ": " + Figure(r, "abuse", target, phase, metric);
+        if (metric == "stream_delivered") effect += " of " + Count(get("stream_sent"));
+      }
+      out << "| " << phase << " (" << Count(get("attacks")) << " at " << Count(get("rate"))
+          << "/s) | " << Format(get("attack_bytes"), "B") << " | "
+          << Figure(r, "abuse", target, phase, "bytes_out", "B") << " ("
+          << Figure(r, "abuse", target, phase, "out_per_in") << ") | " << effect << " | "
+          << Count(get("clients_lost")) << " of " << Count(get("clients")) << " | "
+          << Share(get("p_delivered"), get("p_sent")) << " | "
+          << Figure(r, "abuse", target, phase, "window_p50_ms") << " / "
+          << (get("window_failed").value_or(0) > 0 ? "≥ " : "")
+          << Figure(r, "abuse", target, phase, "window_max_ms") << " | "
+          << Figure(r, "abuse", target, phase, "sigterm_s") << " |\n";
+    }
+  }
+  for (const std::string& target : r.Targets("storm")) {
+    out << "\nLogin storm (" << target << ")\n\n"
+        << "| link | clients | bytes sent | logins took s | every client holds the full list "
+           "after the last \"g\", s | lists received |\n"
+        << "|---|---:|---:|---:|---:|---:|\n";
+    for (const std::string phase : {"storm", "storm-1gbit"}) {
+      auto get = [&](const std::string& metric) {
+        return r.Median("storm", target, phase, metric);
+      };
+      if (!get("clients")) continue;
+      out << "| " << (phase == "storm" ? "veth" : "veth at 1 Gbit/s") << " | "
+          << Count(get("clients")) << " | " << Figure(r, "storm", target, phase, "bytes_sent", "B")
+          << " | " << Figure(r, "storm", target, phase, "logins_s") << " | "
+          << Figure(r, "storm", target, phase, "full_list_after_s") << " ("
+          << Count(get("clients_full")) << " hold it) | " << Count(get("lists_received")) << " |\n";
+    }
+  }
+}
+
 }  // namespace
 
 bool PrintResultTable(const std::string& path, std::ostream& out) {
@@ -142,6 +235,14 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
     r.Add(std::move(fields));
   }
   if (r.empty()) return false;
+
+  bool classic = false;
+  for (const char* scenario : {"rr", "intake", "broadcast", "state"})
+    classic = classic || !r.Targets(scenario).empty();
+  if (!classic) {
+    PrintAbuseTable(r, out);
+    return true;
+  }
 
   const std::string H = "halvyn", C = "halvyn+console";
   Table t(out);
@@ -308,6 +409,7 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
               Format(st(C, phase, "route_rows")));
   }
   out << "\nMedians of " << r.Runs("rr", H) / 3 << " run(s).\n";
+  PrintAbuseTable(r, out);
   return true;
 }
 

@@ -27,12 +27,17 @@ struct ScenarioOptions {
   uint16_t consolePort = 0;     // state: the console to query (0: none)
   size_t logLines = 10000;      // state: message log lines to reach
   std::string consolePressure;  // state: hostile connections held meanwhile (console_pressure.h)
+  std::string attack;           // abuse: which attack
+  std::string phaseSuffix;      // abuse, storm: added to the phase's name
+  double patience = 30;         // abuse, storm: seconds to wait for a stalled server
 };
 
 int RunRequestReply(const ScenarioOptions& options);
 int RunIntake(const ScenarioOptions& options);
 int RunBroadcast(const ScenarioOptions& options);
 int RunState(const ScenarioOptions& options);
+int RunAbuse(const ScenarioOptions& options);
+int RunStorm(const ScenarioOptions& options);
 
 // Prints "check FAILED: what" on stderr and returns 1.
 int CheckFailed(const std::string& what);
