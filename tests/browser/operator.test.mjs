@@ -56,6 +56,9 @@ describe('the operator console around the window', () => {
     assert.match(await page.textContent('#st-uptime'), /^\d+ s$/);
     const w = await halvyn.window();
     assert.equal(w.status.relayBoundPort, 34463);
+    // The LAN adapter chosen at start-up (none in this namespace of loopback only).
+    assert.equal(await page.textContent('#st-lan'),
+      w.lanInterface.name ? w.lanInterface.name + ' ' + w.lanInterface.address : 'none');
     assert.equal(w.activity.at(-1).text, 'Start: relay server on UDP port 34463');
     assert.match(halvyn.stderr, /Operator: Start: relay server on UDP port 34463\n/);
     assert.match(await page.textContent('#activity li:first-child'),

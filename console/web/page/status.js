@@ -33,7 +33,8 @@ export class StatusView {
     ui.stDevice.textContent = s.selectedDevice || 'none selected';
     ui.stDevice.parentElement.dataset.state = s.selectedDevice ? 'ok' : 'idle';
     const lan = w.lanInterface;
-    ui.stLan.textContent = lan && lan.name ? lan.name + ' ' + lan.address + ' (' + lan.mac + ')' : 'none';
+    ui.stLan.textContent = lan && lan.name ? lan.name + ' ' + lan.address : 'none';
+    ui.stLan.parentElement.title = lan && lan.name ? 'LAN adapter ' + lan.name + ', MAC ' + lan.mac : '';
     ui.stLan.parentElement.dataset.state = lan && lan.name ? 'ok' : 'idle';
     ui.stPublic.textContent = w.publicAddress || 'unknown';
     ui.stError.textContent = s.lastError
