@@ -69,7 +69,15 @@ void CheckErrorReply(const CommandRequestError& error) {
 void RunCommand(CHalvynDlg& dlg, const CommandRequest& request) {
   const bool endedBefore = dlg.ended();
   const uint32_t portBefore = dlg.relayPort();
-  const size_t boxesBefore = dlg.View(false).messageBoxes.size();
+  // A refusal adds its box, or counts it once more on the same box still waiting.
+  const auto refusalsRaised = [&dlg] {
+    const WindowView view = dlg.View(false);
+    uint64_t raised = 0;
+    for (size_t i = 0; i < view.messageBoxes.size(); ++i)
+      if (view.messageBoxes[i] == "Enter a positive integer.") raised += view.messageBoxCounts[i];
+    return raised;
+  };
+  const uint64_t refusalsBefore = refusalsRaised();
   const bool start = request.command == ConsoleCommand::kStartStop &&
                      dlg.View(false).startStop == CHalvynDlg::kStartCaption;
 
@@ -102,9 +110,7 @@ void RunCommand(CHalvynDlg& dlg, const CommandRequest& request) {
         break;
       case PortVerdict::kRefused:
         Check(dlg.relayPort() == portBefore, "a refused port text changed the port");
-        Check(view.messageBoxes.size() > boxesBefore &&
-                  view.messageBoxes[boxesBefore] == "Enter a positive integer.",
-              "a refused port text without its message box");
+        Check(refusalsRaised() > refusalsBefore, "a refused port text without its message box");
         break;
       case PortVerdict::kEither:
         break;

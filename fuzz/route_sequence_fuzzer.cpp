@@ -13,6 +13,7 @@
 //   4 select    device's last octet
 //   5 clear     empties the route map
 //   6 probe     slot selector (14366 + s % 34), learnt port (2 bytes LE)
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -152,10 +153,20 @@ void RunSequence(const uint8_t* data, size_t size) {
           Check(sender.sent.size() == sentBefore, "a short request was answered");
           break;
         }
-        Check(sender.sent.size() == sentBefore + 2, "a request did not get u and v");
-        const uint16_t slotPort = LoadLe16(&sender.sent[sentBefore][kRouteBodyOffset + 28]);
-        const bool granted = slotPort != 0;
-        Check(granted == (starter.started == startedBefore + 1), "listener without grant");
+        // "u" and "v" go to the request's Tx and Rx endpoints, unless one is
+        // 0.0.0.0 or port 0: that reaches no one and is not sent.
+        const CRouteInfo body = RouteRequestBody(std::span(packet).first<kRoutePacketLength>());
+        const size_t addressed = size_t(body.tx_ip() != 0 && body.tx_port() != 0) +
+                                 size_t(body.rx_ip() != 0 && body.rx_port() != 0);
+        Check(sender.sent.size() == sentBefore + addressed, "a request did not get u and v");
+        const bool granted = starter.started == startedBefore + 1;
+        Check(granted || starter.started == startedBefore, "more than one listener");
+        for (size_t i = sentBefore; i < sender.sent.size(); ++i) {
+          const uint8_t letter = sender.sent[i][kRouteCommandOffset];
+          const uint16_t slotPort =
+              LoadLe16(&sender.sent[i][kRouteBodyOffset + (letter == kRouteTxReplyLetter ? 28 : 8)]);
+          Check(granted == (slotPort != 0), "a reply's slot port disagrees with the grant");
+        }
         Check(writer.writes.size() == writesBefore + (granted ? 2 : 0), "receive writes");
         Check(granted || state.Snapshot().routeRecords == before.routeRecords,
               "a refusal changed a record");
@@ -170,9 +181,24 @@ void RunSequence(const uint8_t* data, size_t size) {
         packet[1] = 'r';
         packet[2] = kRouteReleaseLetter;
         if (length >= 122) StoreLe16(&packet[kRouteBodyOffset], slotPort);
-        handler.HandleRouteRelease(packet, source, sender);
         const bool names = length >= 122 && SlotOfPort(slotPort).has_value();
-        Check(sender.sent.size() == sentBefore + (names ? 2 : 0), "release notices");
+        // One release per slot waits for the window at a time; "t" and "s" go
+        // only where the slot's record addresses someone.
+        const bool pending =
+            names && std::find(posted.begin(), posted.end(), *SlotOfPort(slotPort)) != posted.end();
+        size_t notices = 0;
+        if (names && !pending) {
+          const CRouteInfo& record = before.routeRecords[size_t(*SlotOfPort(slotPort))];
+          Ipv4Endpoint rx = record.rx_endpoint();
+          if (const auto client = lookup(record.rx_name())) rx.port = client->port;
+          notices = size_t(record.tx_ip() != 0 && record.tx_port() != 0) +
+                    size_t(rx.address != 0 && rx.port != 0);
+        }
+        const size_t postedBefore = posted.size();
+        handler.HandleRouteRelease(packet, source, sender);
+        Check(sender.sent.size() == sentBefore + notices, "release notices");
+        Check(posted.size() == postedBefore + (names && !pending ? 1 : 0),
+              "a release posted while one of its slot waits, or none at all");
         Check(writer.writes.size() == writesBefore, "the relay side of a release wrote");
         break;
       }
