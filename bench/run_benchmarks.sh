@@ -264,7 +264,10 @@ for ((run = 1; run <= runs; run++)); do
       done
       # With a page reading the console's event stream throughout.
       measure halvyn+console rr "${shape_args[@]}" --console-port 7080
-      [ "$have_coturn" = 1 ] && measure coturn rr "${shape_args[@]}"
+      # (the smoke run asks coturn in the first shape only)
+      if [ "$have_coturn" = 1 ] && [[ "$smoke" = 0 || "$shape" = "${rr_shapes%% *}" ]]; then
+        measure coturn rr "${shape_args[@]}"
+      fi
     done
   fi
   if wanted intake; then
@@ -273,7 +276,9 @@ for ((run = 1; run <= runs; run++)); do
         measure "$kind" intake --clients "$clients"
       done
     done
-    for kind in drain halvyn; do
+    open_kinds="drain halvyn"
+    [ "$smoke" = 1 ] && open_kinds=halvyn
+    for kind in $open_kinds; do
       measure "$kind" intake --clients "$intake_open_clients" --senders 1 --rates "$intake_rates"
     done
   fi
