@@ -466,7 +466,7 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
               Format(st(C, phase, "login_event_max_ms")) + "); " +
               Format(st(C, phase, "route_rows")));
   }
-  out << "\nMedians of " << r.Runs("rr", H) / 3 << " run(s).\n";
+  out << "\nMedians of " << r.Runs("rr", H) / (3 * shapes.size()) << " run(s).\n";
   PrintAbuseTable(r, out);
   return true;
 }

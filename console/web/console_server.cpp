@@ -507,22 +507,25 @@ Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
         withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
         withoutLog.pop_back();
       }
-      std::string data;
+      // The event is built in one string: with the whole log it is megabytes.
+      std::string& event = events[i];
+      event = "event: window\ndata: ";
       if (increment) {
-        data = withoutLog + ",\"log\":" +
-               LogIncrementJson(log.epoch(), stream.logOffset, *increment,
-                                log.LineTimes(stream.logOffset)) +
-               "}";
+        const std::string part = LogIncrementJson(log.epoch(), stream.logOffset, *increment,
+                                                  log.LineTimes(stream.logOffset));
+        event.reserve(event.size() + withoutLog.size() + part.size() + 16);
+        event.append(withoutLog).append(",\"log\":").append(part).append("}");
       } else {
         // The whole window (after a change of the log's epoch: up to its 8 MiB).
         if (wholeLog.empty())
           wholeLog = ",\"logTimes\":" + JsonNumbers(log.LineTimes()) +
                      ",\"messageLog\":" + JsonString(log.text()) + "}";
-        data = withoutLog + wholeLog;
+        event.reserve(event.size() + withoutLog.size() + wholeLog.size() + 4);
+        event.append(withoutLog).append(wholeLog);
       }
+      event.append("\n\n");
       stream.logEpoch = log.epoch();
       stream.logOffset = log.end();
-      events[i] = "event: window\ndata: " + data + "\n\n";
     }
   });
   MutexLock lock(mutex_);
