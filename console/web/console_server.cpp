@@ -95,6 +95,7 @@ struct ConsoleServer::EventStream {
   uint64_t logOffset = 0;
   Clock::time_point lastEvent = Clock::now();  // any event or heartbeat
   Clock::time_point lastWindowEvent;           // the last window event
+  Clock::time_point lastWholeLog;              // the last window event with the whole log
 };
 
 // The C callbacks libmicrohttpd calls on its thread.
@@ -503,6 +504,10 @@ Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
       EventStream& stream = *behind[i];
       const bool first = stream.seenVersion == UINT64_MAX;
       const auto increment = first ? std::nullopt : log.Since(stream.logEpoch, stream.logOffset);
+      if (!increment) {
+        if (!first && now - stream.lastWholeLog < kWholeLogGap) continue;  // held back
+        stream.lastWholeLog = now;
+      }
       if (withoutLog.empty()) {
         withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
         withoutLog.pop_back();
@@ -531,6 +536,10 @@ Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
   MutexLock lock(mutex_);
   for (size_t i = 0; i < behind.size(); ++i) {
     EventStream& stream = *behind[i];
+    if (delivered && events[i].empty()) {  // held back: stays suspended and behind
+      nextDue = std::min(nextDue, stream.lastWholeLog + kWholeLogGap);
+      continue;
+    }
     stream.seenVersion = version;
     if (delivered) {
       stream.pending = std::move(events[i]);

@@ -53,6 +53,10 @@ class ConsoleServer {
   // (every burst of log lines while the relay is busy) make one event, sent
   // when the gap has passed. A change after a quiet gap goes out at once.
   static constexpr std::chrono::milliseconds kEventGap{20};
+  // A stream whose log was cut meanwhile (the log at its bound) gets the whole
+  // log again at most this often: a flood of log lines cuts it several times
+  // a second, and each whole log is megabytes.
+  static constexpr std::chrono::milliseconds kWholeLogGap{1000};
 
   ConsoleServer(CHalvynDlg& dlg, WindowMessageQueue& window, ConsoleServerOptions options);
   ~ConsoleServer();
