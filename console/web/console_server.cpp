@@ -174,7 +174,7 @@ struct ConsoleCallbacks {
       stream.sent += count;
       return ssize_t(count);
     }
-    stream.pending.clear();
+    std::string().swap(stream.pending);  // an event with the whole log is megabytes
     stream.sent = 0;
     if (stream.ended || server.closing_) return MHD_CONTENT_READER_END_OF_STREAM;
     // Nothing to send: rest until the timer thread has something.
