@@ -4,6 +4,8 @@
 // Threads: main starts everything and waits for the window to end; the window
 // thread runs every handler; the console server, the relay server and the
 // signal watcher run their own.
+#include <malloc.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -41,6 +43,11 @@ std::string GenerateToken() {
 
 int main(int argc, char** argv) {
   using namespace halvyn;
+  // Blocks of 1 MiB and more (the message log, a console event carrying the
+  // whole log) are mapped on their own and returned when freed. By default
+  // glibc raises this threshold after the first such block is freed and keeps
+  // later ones in the heap: a busy log with a page attached then held 65 MiB.
+  mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
   std::string error;
   const auto line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
   if (!line) {

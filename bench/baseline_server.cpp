@@ -1,7 +1,7 @@
 // halvyn-bench-baseline: the bare servers Halvyn is measured against, built
 // with the same compiler, flags and platform layer.
 //
-//   halvyn-bench-baseline echo|drain|fanout [--port N]
+//   halvyn-bench-baseline echo|drain|fanout [--port N] [--receive-buffer BYTES]
 //
 //   echo    answers every datagram with its own bytes (recvmmsg, sendmmsg)
 //   drain   receives and drops every datagram (recvmmsg)
@@ -11,7 +11,9 @@
 //           source to every registered source, in order of registration
 //           (sendmmsg): the shape of the relay's "h" list to every client
 //
-// Binds 0.0.0.0:PORT (default 7002) and runs until killed.
+// Binds 0.0.0.0:PORT (default 7002) with a receive buffer of BYTES (default
+// 4 MiB, as the relay socket asks for; 0 keeps the system's default) and runs
+// until killed.
 #include <array>
 #include <iostream>
 #include <string_view>
@@ -30,13 +32,26 @@ constexpr size_t kFanoutBlock = 120;
 
 int main(int argc, char** argv) {
   using namespace halvyn;
-  if (argc != 2 && argc != 4) {
-    std::cerr << "usage: halvyn-bench-baseline echo|drain|fanout [--port N]\n";
+  constexpr char kUsage[] =
+      "usage: halvyn-bench-baseline echo|drain|fanout [--port N] [--receive-buffer BYTES]\n";
+  if (argc < 2 || argc % 2 != 0) {
+    std::cerr << kUsage;
     return 2;
   }
   const std::string_view mode = argv[1];
   uint16_t port = 7002;
-  if (argc == 4 && std::string_view(argv[2]) == "--port") port = uint16_t(std::stoul(argv[3]));
+  int receiveBuffer = 4 * 1024 * 1024;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string_view flag = argv[i];
+    if (flag == "--port") {
+      port = uint16_t(std::stoul(argv[i + 1]));
+    } else if (flag == "--receive-buffer") {
+      receiveBuffer = std::stoi(argv[i + 1]);
+    } else {
+      std::cerr << kUsage;
+      return 2;
+    }
+  }
   if (mode != "echo" && mode != "drain" && mode != "fanout") {
     std::cerr << "halvyn-bench-baseline: unknown mode " << mode << "\n";
     return 2;
@@ -46,6 +61,8 @@ int main(int argc, char** argv) {
     std::cerr << "halvyn-bench-baseline: bind failed " << error << "\n";
     return 1;
   }
+  if (receiveBuffer > 0 && socket.RequestReceiveBufferSize(receiveBuffer) == 0)
+    std::cerr << "halvyn-bench-baseline: the receive buffer was refused\n";
   ReceiveBatch batch(kBatch, kDatagramSize);
   std::array<OutgoingDatagram, kBatch> replies;
   std::vector<Ipv4Endpoint> registered;

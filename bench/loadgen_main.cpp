@@ -8,6 +8,7 @@
 // runs) and prints the medians and ratios. Run `halvyn-loadgen --help`.
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,11 @@ constexpr char kUsage[] =
     "  --seconds S         length of each phase (default 3)\n"
     "  --rate R            requests per second of the latency phase (default 20000)\n"
     "  --overload F        overload offers F times the capacity (default 2)\n"
-    "  --console-port N    state: the console's TCP port on 127.0.0.1\n"
+    "  --console-port N    state: the console's TCP port on 127.0.0.1; rr: a page reads\n"
+    "                      its event stream throughout\n"
+    "  --rates R,R,...     intake: instead of capacity and overload, open-loop phases at\n"
+    "                      these offered rates per second\n"
+    "  --senders N         intake: the open-loop phases send from N sockets (default all)\n"
     "  --log-lines N       state: message log lines to reach (default 10000)\n"
     "  --console-pressure slow|streams|idle\n"
     "                      state: hostile console connections from 127.0.0.2 meanwhile\n"
@@ -103,6 +108,12 @@ int main(int argc, char** argv) {
       options.patience = std::stod(value);
     } else if (flag == "--phase-suffix") {
       options.phaseSuffix = value;
+    } else if (flag == "--rates") {
+      std::istringstream list(value);
+      for (std::string rate; std::getline(list, rate, ',');)
+        options.rates.push_back(std::stod(rate));
+    } else if (flag == "--senders") {
+      options.senders = std::stoul(value);
     } else if (flag == "--log-lines") {
       options.logLines = std::stoul(value);
     } else if (flag == "--console-pressure" && ConsolePressure::KnownKind(value)) {

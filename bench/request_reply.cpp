@@ -2,10 +2,14 @@
 // ("p" naming the sender comes back as the forward; the echo echoes; STUN
 // answers a binding request). Phases: latency at a moderate open-loop rate,
 // capacity in a closed loop with a window per socket, overload in an open
-// loop at a multiple of the capacity just measured.
+// loop at a multiple of the capacity just measured. Each line names its
+// shape (client sockets x window); with a console port, a page reads the
+// console's event stream throughout.
 #include <array>
 #include <iostream>
+#include <optional>
 
+#include "bench/event_stream.h"
 #include "bench/latency_samples.h"
 #include "bench/measurement.h"
 #include "bench/scenario.h"
@@ -16,7 +20,7 @@ namespace {
 
 constexpr int kMaxBatch = 16;
 constexpr uint64_t kStallNs = 100'000'000;  // a socket silent this long lost its requests
-constexpr int kDrainMs = 2000;  // at most: the wait ends when every reply is in
+constexpr int kDrainMs = 2000;              // at most: the wait ends when every reply is in
 
 struct PhaseCounts {
   uint64_t sent = 0;
@@ -124,8 +128,7 @@ class RequestReplyLoad {
   void DrainReplies(uint8_t phase) {
     const uint64_t end = NowNs() + uint64_t(kDrainMs) * 1000000;
     uint64_t quietSince = NowNs();
-    while (counts_.received < counts_.sent && NowNs() < end &&
-           NowNs() - quietSince < 100'000'000) {
+    while (counts_.received < counts_.sent && NowNs() < end && NowNs() - quietSince < 100'000'000) {
       const uint64_t before = counts_.received;
       Receive(5, phase);
       if (counts_.received != before) quietSince = NowNs();
@@ -177,7 +180,8 @@ PhaseFigures RunPhase(RequestReplyLoad& load, const ScenarioOptions& options,
   figures.servedPerS = double(servedInWindow) / wallS;
   figures.servedPerCpuS = cpuS > 0 ? double(servedInWindow) / cpuS : 0;
   ResultLine line("rr", options.label, name);
-  line.Add("clients", double(options.clients))
+  line.Add("shape", std::to_string(options.clients) + "x" + std::to_string(options.window))
+      .Add("clients", double(options.clients))
       .Add("offered_per_s", double(sentInWindow) / wallS)
       .Add("served", double(servedInWindow))
       .Add("served_per_s", figures.servedPerS)
@@ -205,6 +209,11 @@ int RunRequestReply(const ScenarioOptions& options) {
     return CheckFailed("a client's login was not confirmed");
   const ServerProbe probe(options.serverPid, options.port);
   RequestReplyLoad load(options, clients);
+  std::optional<EventStream> page;
+  if (options.consolePort != 0) {
+    page.emplace(options.consolePort, EventStream::Keep::kCount);
+    if (!page->WaitFor("", 0, 5000)) return CheckFailed("the console's event stream is silent");
+  }
 
   RunPhase(load, options, probe, "latency", 1, options.moderateRate);
   if (options.check) {

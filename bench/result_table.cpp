@@ -23,13 +23,13 @@ class Results {
   bool empty() const { return lines_.empty(); }
 
   // The median of metric over the lines of this scenario, target and phase
-  // (and client count, when given).
+  // (and the given field values, such as clients=545 or shape=1x64).
   Value Median(const std::string& scenario, const std::string& target, const std::string& phase,
-               const std::string& metric, const std::string& clients = "") const {
+               const std::string& metric, const Fields& where = {}) const {
     std::vector<double> values;
     for (const Fields& f : lines_) {
       if (Field(f, "scenario") != scenario || Field(f, "target") != target ||
-          Field(f, "phase") != phase || (!clients.empty() && Field(f, "clients") != clients))
+          Field(f, "phase") != phase || !Matches(f, where))
         continue;
       const std::string v = Field(f, metric);
       if (!v.empty()) values.push_back(std::stod(v));
@@ -39,14 +39,23 @@ class Results {
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
   }
+  // Every value of field key in the lines of this scenario (whose phase begins
+  // with phasePrefix), in order of first appearance.
+  std::vector<std::string> Values(const std::string& scenario, const std::string& key,
+                                  const std::string& phasePrefix = "") const {
+    std::vector<std::string> values;
+    for (const Fields& f : lines_) {
+      const std::string v = Field(f, key);
+      if (Field(f, "scenario") == scenario && !v.empty() &&
+          Field(f, "phase").rfind(phasePrefix, 0) == 0 &&
+          std::find(values.begin(), values.end(), v) == values.end())
+        values.push_back(v);
+    }
+    return values;
+  }
   // Every target that has lines of this scenario, in order of first appearance.
   std::vector<std::string> Targets(const std::string& scenario) const {
-    std::vector<std::string> targets;
-    for (const Fields& f : lines_)
-      if (Field(f, "scenario") == scenario &&
-          std::find(targets.begin(), targets.end(), Field(f, "target")) == targets.end())
-        targets.push_back(Field(f, "target"));
-    return targets;
+    return Values(scenario, "target");
   }
   size_t Runs(const std::string& scenario, const std::string& target) const {
     size_t n = 0;
@@ -59,6 +68,11 @@ class Results {
   static std::string Field(const Fields& f, const std::string& key) {
     auto found = f.find(key);
     return found == f.end() ? "" : found->second;
+  }
+  static bool Matches(const Fields& f, const Fields& where) {
+    for (const auto& [key, value] : where)
+      if (Field(f, key) != value) return false;
+    return true;
   }
   std::vector<Fields> lines_;
 };
@@ -247,45 +261,53 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
   const std::string H = "halvyn", C = "halvyn+console";
   Table t(out);
 
-  // Request/reply.
-  auto rr = [&](const std::string& target, const std::string& phase, const std::string& metric) {
-    return r.Median("rr", target, phase, metric);
-  };
-  t.Row("request/reply: forwards (echoes, STUN answers) per server CPU-s",
-        Format(rr(H, "capacity", "served_per_cpu_s")),
-        Format(rr(C, "capacity", "served_per_cpu_s")),
-        "echo " + Format(rr("echo", "capacity", "served_per_cpu_s")),
-        Format(rr("coturn", "capacity", "served_per_cpu_s")));
-  t.Row("request/reply: served per wall second, closed loop (server CPU use)",
-        Format(rr(H, "capacity", "served_per_s")) + " (" + Format(rr(H, "capacity", "cpu_util")) +
-            ")",
-        Format(rr(C, "capacity", "served_per_s")) + " (" + Format(rr(C, "capacity", "cpu_util")) +
-            ")",
-        Format(rr("echo", "capacity", "served_per_s")) + " (" +
-            Format(rr("echo", "capacity", "cpu_util")) + ")",
-        Format(rr("coturn", "capacity", "served_per_s")) + " (" +
-            Format(rr("coturn", "capacity", "cpu_util")) + ")");
-  auto pair = [&](const std::string& target, const std::string& phase) {
-    return Format(rr(target, phase, "p50_us")) + " / " + Format(rr(target, phase, "p99_us"));
-  };
-  t.Row("request/reply: p50 / p99 latency µs at the moderate rate (" +
-            Format(rr(H, "latency", "offered_per_s")) + "/s)",
-        pair(H, "latency"), pair(C, "latency"), pair("echo", "latency"), pair("coturn", "latency"));
-  t.GoalRow(
-      "request/reply: Halvyn ÷ batched echo, per CPU-s",
-      Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
-      Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
-      AtLeast(0.8));
-  t.GoalRow(
-      "request/reply: Halvyn ÷ coturn, per CPU-s",
-      Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
-      Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
-      AtLeast(2.5));
+  // Request/reply, per shape (client sockets x requests in flight on each).
+  std::vector<std::string> shapes = r.Values("rr", "shape");
+  if (shapes.empty()) shapes.push_back("");  // lines from before shapes were named
+  for (const std::string& shape : shapes) {
+    const Fields where = shape.empty() ? Fields{} : Fields{{"shape", shape}};
+    const std::string title = "request/reply" + (shape.empty() ? "" : " " + shape);
+    auto rr = [&](const std::string& target, const std::string& phase, const std::string& metric) {
+      return r.Median("rr", target, phase, metric, where);
+    };
+    t.Row(title + ": forwards (echoes, STUN answers) per server CPU-s",
+          Format(rr(H, "capacity", "served_per_cpu_s")),
+          Format(rr(C, "capacity", "served_per_cpu_s")),
+          "echo " + Format(rr("echo", "capacity", "served_per_cpu_s")),
+          Format(rr("coturn", "capacity", "served_per_cpu_s")));
+    auto served = [&](const std::string& target) {
+      return Format(rr(target, "capacity", "served_per_s")) + " (" +
+             Format(rr(target, "capacity", "cpu_util")) + ")";
+    };
+    t.Row(title + ": served per wall second, closed loop (server CPU use)", served(H), served(C),
+          served("echo"), served("coturn"));
+    auto pair = [&](const std::string& target, const std::string& phase) {
+      return Format(rr(target, phase, "p50_us")) + " / " + Format(rr(target, phase, "p99_us"));
+    };
+    t.Row(title + ": p50 / p99 latency µs at the moderate rate (" +
+              Format(rr(H, "latency", "offered_per_s")) + "/s)",
+          pair(H, "latency"), pair(C, "latency"), pair("echo", "latency"),
+          pair("coturn", "latency"));
+    t.GoalRow(
+        title + ": Halvyn ÷ batched echo, per CPU-s",
+        Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
+        Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("echo", "capacity", "served_per_cpu_s")),
+        AtLeast(0.8));
+    t.GoalRow(
+        title + ": Halvyn ÷ coturn, per CPU-s",
+        Ratio(rr(H, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
+        Ratio(rr(C, "capacity", "served_per_cpu_s"), rr("coturn", "capacity", "served_per_cpu_s")),
+        AtLeast(2.5));
+    // CPU per "p" with a page on the console's event stream ÷ without a console.
+    t.GoalRow(title + ": CPU per \"p\" with the console attached ÷ without", std::nullopt,
+              Ratio(rr(H, "capacity", "served_per_cpu_s"), rr(C, "capacity", "served_per_cpu_s")),
+              AtMost(1.05));
+  }
 
   // Keep-alive intake.
   auto in3 = [&](const std::string& target, const std::string& phase, const std::string& metric,
                  const std::string& clients) {
-    return r.Median("intake", target, phase, metric, clients);
+    return r.Median("intake", target, phase, metric, {{"clients", clients}});
   };
   for (const std::string clients : {"10", "100", "545"}) {
     t.Row("keep-alive intake, " + clients + " clients: handled per server CPU-s (ns each)",
@@ -309,6 +331,37 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
             Ratio(in3(C, "capacity", "cost_ns", "545"), in3(C, "capacity", "cost_ns", "10")),
             AtMost(1.2));
 
+  // Keep-alive intake from few sockets, open loop at fixed offered rates.
+  for (const std::string& phase : r.Values("intake", "phase", "open-")) {
+    auto get = [&](const std::string& target, const std::string& metric) {
+      return r.Median("intake", target, phase, metric);
+    };
+    const std::string title = "keep-alive intake, " + Count(get(H, "senders")) + " socket(s) (" +
+                              Count(get(H, "clients")) + " clients), " + Format(get(H, "rate")) +
+                              "/s offered";
+    auto handled = [&](const std::string& target) {
+      return Format(get(target, "handled_per_cpu_s")) + " (" +
+             Format(get(target, "offered_per_s")) + "/s)";
+    };
+    t.Row(title + ": handled per server CPU-s (offered per s)", handled(H), handled(C),
+          "drain " + handled("drain"));
+    t.GoalRow(title + ": Halvyn ÷ batched drain, per CPU-s",
+              Ratio(get(H, "handled_per_cpu_s"), get("drain", "handled_per_cpu_s")),
+              Ratio(get(C, "handled_per_cpu_s"), get("drain", "handled_per_cpu_s")), AtLeast(0.8));
+    auto dropped = [&](const std::string& target) -> Value {
+      const Value share = Ratio(get(target, "server_drops"), get(target, "sent"));
+      if (!share) return std::nullopt;
+      return 100 * *share;
+    };
+    const std::string drops =
+        title + ": dropped at the socket, % (drain " + Format(dropped("drain")) + " %; counts " +
+        Count(get(H, "server_drops")) + " / " + Count(get("drain", "server_drops")) + ")";
+    if (get(H, "rate").value_or(0) <= 200000)
+      t.GoalRow(drops, dropped(H), dropped(C), AtMost(0.1, " %"));
+    else
+      t.Row(drops, Format(dropped(H)), Format(dropped(C)), Format(dropped("drain")));
+  }
+
   // List broadcast.
   auto bc = [&](const std::string& target, const std::string& phase, const std::string& metric) {
     return r.Median("broadcast", target, phase, metric);
@@ -331,18 +384,23 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
 
   // Overload: served per wall second at twice the capacity, against the capacity.
   struct Load {
-    const char* title;
+    std::string title;
     const char* scenario;
     const char* served;
     const char* capacity;
-    const char* clients;
+    Fields where;
   };
   for (const Load& l :
-       {Load{"request/reply", "rr", "served_per_s", "served_per_cpu_s", ""},
-        Load{"keep-alive intake (545)", "intake", "handled_per_s", "handled_per_cpu_s", "545"},
-        Load{"list broadcast", "broadcast", "lists_per_s", "lists_per_cpu_s", ""}}) {
+       {Load{"request/reply " + shapes.front(), "rr", "served_per_s", "served_per_cpu_s",
+             shapes.front().empty() ? Fields{} : Fields{{"shape", shapes.front()}}},
+        Load{"keep-alive intake (545)",
+             "intake",
+             "handled_per_s",
+             "handled_per_cpu_s",
+             {{"clients", "545"}}},
+        Load{"list broadcast", "broadcast", "lists_per_s", "lists_per_cpu_s", {}}}) {
     auto get = [&](const std::string& target, const char* phase, const char* metric) {
-      return r.Median(l.scenario, target, phase, metric, l.clients);
+      return r.Median(l.scenario, target, phase, metric, l.where);
     };
     const std::string base = l.scenario == std::string("rr")       ? "echo"
                              : l.scenario == std::string("intake") ? "drain"
@@ -408,7 +466,7 @@ bool PrintResultTable(const std::string& path, std::ostream& out) {
               Format(st(C, phase, "login_event_max_ms")) + "); " +
               Format(st(C, phase, "route_rows")));
   }
-  out << "\nMedians of " << r.Runs("rr", H) / 3 << " run(s).\n";
+  out << "\nMedians of " << r.Runs("rr", H) / (3 * shapes.size()) << " run(s).\n";
   PrintAbuseTable(r, out);
   return true;
 }

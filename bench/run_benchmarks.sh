@@ -70,7 +70,8 @@ ip link set lo up
 if [ "$smoke" = 1 ]; then
   runs=1
   seconds=0.3
-  rr_clients=8 rr_rate=2000 intake_sizes="10 40" broadcast_clients=20
+  rr_shapes="8x2 1x16" rr_rate=2000 intake_sizes="10 40" broadcast_clients=20
+  intake_open_clients=20 intake_rates=2000,5000
   state_clients=50 state_lines=600
   # abuse: clients, patience (s), and per attack "name rate seconds"
   abuse_clients=10 abuse_many=20 abuse_patience=10
@@ -78,7 +79,10 @@ if [ "$smoke" = 1 ]; then
     logout:0:0.3 info:0:0.3 routes:20:0.3 nowhere:5:0.3"
   storm_clients=30 storm_patience=20
 else
-  rr_clients=64 rr_rate=20000 intake_sizes="10 100 545" broadcast_clients=545
+  # request/reply shapes: client sockets x requests in flight on each
+  rr_shapes="64x2 1x64" rr_rate=20000 intake_sizes="10 100 545" broadcast_clients=545
+  # keep-alive intake from one socket, open loop at each offered rate
+  intake_open_clients=545 intake_rates=50000,100000,200000,400000
   state_clients=545 state_lines=10000
   abuse_clients=101 abuse_many=200 abuse_patience=90
   abuse_runs="release:1000:5 release-sigterm:1000:5 relogin:100:5 relogin:1000:5 victim:25:15 fresh:100:5
@@ -176,17 +180,20 @@ wait_for_port() {
 }
 
 # start_server KIND: halvyn, halvyn+console, echo, drain, fanout or coturn.
+# halvyn_args are added to halvyn's command line.
+halvyn_args=()
 start_server() {
   local kind=$1
   case "$kind" in
     halvyn)
-      (cd "$work" && exec taskset -c "$server_cpu" "$halvyn" --start --no-console >/dev/null 2>&1) &
+      (cd "$work" && exec taskset -c "$server_cpu" "$halvyn" --start --no-console \
+        "${halvyn_args[@]}" >/dev/null 2>&1) &
       server_pid=$!
       wait_for_port udp 7002 ;;
     halvyn+console)
       # With the file limit systemd gives a service by default.
       (cd "$work" && ulimit -n 1024 && exec taskset -c "$server_cpu" "$halvyn" --start \
-        --console 127.0.0.1:7080 >/dev/null 2>&1) &
+        --console 127.0.0.1:7080 "${halvyn_args[@]}" >/dev/null 2>&1) &
       server_pid=$!
       wait_for_port udp 7002 && wait_for_port tcp 7080 ;;
     halvyn+console@veth)
@@ -250,10 +257,18 @@ command -v turnserver >/dev/null && have_coturn=1
 for ((run = 1; run <= runs; run++)); do
   echo "=== run $run of $runs ($(date -u +%H:%M:%S))" >&2
   if wanted rr; then
-    for kind in echo halvyn halvyn+console; do
-      measure "$kind" rr --clients "$rr_clients" --window 2 --rate "$rr_rate"
+    for shape in $rr_shapes; do
+      shape_args=(--clients "${shape%x*}" --window "${shape#*x}" --rate "$rr_rate")
+      for kind in echo halvyn; do
+        measure "$kind" rr "${shape_args[@]}"
+      done
+      # With a page reading the console's event stream throughout.
+      measure halvyn+console rr "${shape_args[@]}" --console-port 7080
+      # (the smoke run asks coturn in the first shape only)
+      if [ "$have_coturn" = 1 ] && [[ "$smoke" = 0 || "$shape" = "${rr_shapes%% *}" ]]; then
+        measure coturn rr "${shape_args[@]}"
+      fi
     done
-    [ "$have_coturn" = 1 ] && measure coturn rr --clients "$rr_clients" --window 2 --rate "$rr_rate"
   fi
   if wanted intake; then
     for clients in $intake_sizes; do
@@ -261,11 +276,19 @@ for ((run = 1; run <= runs; run++)); do
         measure "$kind" intake --clients "$clients"
       done
     done
+    open_kinds="drain halvyn"
+    [ "$smoke" = 1 ] && open_kinds=halvyn
+    for kind in $open_kinds; do
+      measure "$kind" intake --clients "$intake_open_clients" --senders 1 --rates "$intake_rates"
+    done
   fi
   if wanted broadcast; then
+    # Raw fan-out: lists unpaced.
+    halvyn_args=(--list-bytes-per-second 0)
     for kind in fanout halvyn halvyn+console; do
       measure "$kind" broadcast --clients "$broadcast_clients" --window 2
     done
+    halvyn_args=()
   fi
   if wanted state; then
     measure halvyn state --clients "$state_clients" --log-lines "$state_lines"

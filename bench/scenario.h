@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bench/traffic.h"
 
@@ -26,6 +27,8 @@ struct ScenarioOptions {
   bool check = false;           // verify counts at a low rate; exit 1 on a mismatch
   uint16_t consolePort = 0;     // state: the console to query (0: none)
   size_t logLines = 10000;      // state: message log lines to reach
+  std::vector<double> rates;    // intake: open-loop phases at these offered rates per second
+  size_t senders = 0;           // intake: sockets the open-loop phases send from (0: all)
   std::string consolePressure;  // state: hostile connections held meanwhile (console_pressure.h)
   std::string attack;           // abuse: which attack
   std::string phaseSuffix;      // abuse, storm: added to the phase's name

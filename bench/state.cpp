@@ -6,13 +6,12 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
 
 #include "bench/console_pressure.h"
+#include "bench/event_stream.h"
 #include "bench/measurement.h"
 #include "bench/scenario.h"
 #include "relay/relay_packet.h"
@@ -29,51 +28,6 @@ double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
 }
-
-// An event stream read on its own thread; the text seen so far is searched.
-class EventStream {
- public:
-  explicit EventStream(uint16_t port) : client_("127.0.0.1", port) {
-    client_.set_read_timeout(5, 0);
-    thread_ = std::thread([this] {
-      client_.Get("/api/events", [this](const char* data, size_t size) {
-        std::lock_guard lock(mutex_);
-        text_.append(data, size);
-        changed_.notify_all();
-        return !stopping_;
-      });
-    });
-  }
-  ~EventStream() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    client_.stop();
-    thread_.join();
-  }
-  // Waits until text appears after offset `from`; returns the receipt time in
-  // ns, or 0 after timeoutMs.
-  uint64_t WaitFor(const std::string& text, size_t from, int timeoutMs) {
-    std::unique_lock lock(mutex_);
-    const bool seen = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-      return text_.find(text, std::min(from, text_.size())) != std::string::npos;
-    });
-    return seen ? NowNs() : 0;
-  }
-  size_t size() {
-    std::lock_guard lock(mutex_);
-    return text_.size();
-  }
-
- private:
-  httplib::Client client_;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string text_;
-  bool stopping_ = false;
-};
 
 // Asks for `count` one-channel routes, each from client 2k to client 2k+1,
 // and completes each granted one with the Rx client's port probe to its slot

@@ -232,9 +232,10 @@ class CHalvynDlg {
   };
   std::deque<MessageBox> messageBoxes_;
   bool ended_ = false;
-  // Lines appended since the last FlushLog, and when the first of them came.
+  // Lines appended since the last FlushLog, and when the first of them came
+  // (monotonic milliseconds, CoarseMonotonicMs).
   bool logUnflushed_ = false;
-  std::chrono::steady_clock::time_point firstUnflushed_;
+  int64_t firstUnflushedMs_ = 0;
 
   // What the console shows beside the controls (Unix milliseconds, 0: never).
   static constexpr size_t kMaxActivity = 200;

@@ -93,7 +93,9 @@ struct ConsoleServer::EventStream {
   uint64_t seenVersion = UINT64_MAX;
   uint64_t logEpoch = 0;
   uint64_t logOffset = 0;
-  Clock::time_point lastEvent = Clock::now();
+  Clock::time_point lastEvent = Clock::now();  // any event or heartbeat
+  Clock::time_point lastWindowEvent;           // the last window event
+  Clock::time_point lastWholeLog;              // the last window event with the whole log
 };
 
 // The C callbacks libmicrohttpd calls on its thread.
@@ -172,7 +174,7 @@ struct ConsoleCallbacks {
       stream.sent += count;
       return ssize_t(count);
     }
-    stream.pending.clear();
+    std::string().swap(stream.pending);  // an event with the whole log is megabytes
     stream.sent = 0;
     if (stream.ended || server.closing_) return MHD_CONTENT_READER_END_OF_STREAM;
     // Nothing to send: rest until the timer thread has something.
@@ -279,11 +281,14 @@ void ConsoleServer::Stop() {
 }
 
 void ConsoleServer::WindowChanged() {
+  bool wake = false;
   {
     MutexLock lock(mutex_);
     ++version_;
+    wake = wakeOnChange_ && !streams_.empty();
+    if (wake) wakeOnChange_ = false;
   }
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
 }
 
 bool ConsoleServer::Send(MHD_Connection* connection, const Reply& reply) {
@@ -441,29 +446,51 @@ bool ConsoleServer::OpenEventStream(MHD_Connection* connection) {
 }
 
 void ConsoleServer::RunTimer() {
+  Clock::time_point nextDue = Clock::time_point::max();
   for (;;) {
     {
       MutexLock lock(mutex_);
       if (closing_) return;
-      WaitLocked(mutex_, changed_, Clock::now() + kTimerTick);
+      Clock::time_point deadline = Clock::now() + kTimerTick;
+      if (nextDue != Clock::time_point::max()) {
+        deadline = std::min(deadline, nextDue);
+      } else if (version_ != wokenVersion_) {
+        deadline = std::min(deadline, Clock::now() + kEventGap);  // changed meanwhile
+      } else {
+        wakeOnChange_ = true;
+      }
+      WaitLocked(mutex_, changed_, deadline);
+      wakeOnChange_ = false;
       if (closing_) return;
     }
     const Clock::time_point now = Clock::now();
     deadlines_.CutOverdue(now, ShutdownConnection);
-    WakeStreams(now);
+    nextDue = WakeStreams(now);
   }
 }
 
-void ConsoleServer::WakeStreams(Clock::time_point now) {
+Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
   // Streams that rest (suspended, all sent) and have not seen the latest
   // version: they stay suspended, and so alive, until this thread resumes them.
+  // One that had a window event less than kEventGap ago, or is still sending
+  // one, is due later.
   std::vector<EventStream*> behind;
+  Clock::time_point nextDue = Clock::time_point::max();
   uint64_t version = 0;
   {
     MutexLock lock(mutex_);
     version = version_;
+    wokenVersion_ = version;
     for (EventStream* stream : streams_) {
-      if (stream->suspended && stream->seenVersion != version) behind.push_back(stream);
+      if (stream->seenVersion == version) continue;
+      const bool first = stream->seenVersion == UINT64_MAX;
+      if (!stream->suspended) {
+        nextDue = std::min(nextDue, now + kEventGap);
+      } else if (!first && now - stream->lastWindowEvent < kEventGap) {
+        nextDue = std::min(nextDue, stream->lastWindowEvent + kEventGap);
+      } else {
+        behind.push_back(stream);
+      }
     }
   }
   std::vector<std::string> events(behind.size());
@@ -472,32 +499,47 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
     // The window without its log, serialised once for all the streams, its
     // closing brace left off so that each stream's log increment can follow.
     std::string withoutLog;
+    std::string wholeLog;  // the log's fields that complete withoutLog into the whole window
     for (size_t i = 0; i < behind.size(); ++i) {
       EventStream& stream = *behind[i];
       const bool first = stream.seenVersion == UINT64_MAX;
       const auto increment = first ? std::nullopt : log.Since(stream.logEpoch, stream.logOffset);
-      std::string data;
-      if (increment) {
-        if (withoutLog.empty()) {
-          withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
-          withoutLog.pop_back();
-        }
-        const json part = {{"epoch", log.epoch()},
-                           {"offset", stream.logOffset},
-                           {"append", Latin1ToUtf8(*increment)},
-                           {"times", log.LineTimes(stream.logOffset)}};
-        data = withoutLog + ",\"log\":" + Dump(part) + "}";
-      } else {
-        data = Dump(WindowJson(dlg_.View()));
+      if (!increment) {
+        if (!first && now - stream.lastWholeLog < kWholeLogGap) continue;  // held back
+        stream.lastWholeLog = now;
       }
+      if (withoutLog.empty()) {
+        withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
+        withoutLog.pop_back();
+      }
+      // The event is built in one string: with the whole log it is megabytes.
+      std::string& event = events[i];
+      event = "event: window\ndata: ";
+      if (increment) {
+        const std::string part = LogIncrementJson(log.epoch(), stream.logOffset, *increment,
+                                                  log.LineTimes(stream.logOffset));
+        event.reserve(event.size() + withoutLog.size() + part.size() + 16);
+        event.append(withoutLog).append(",\"log\":").append(part).append("}");
+      } else {
+        // The whole window (after a change of the log's epoch: up to its 8 MiB).
+        if (wholeLog.empty())
+          wholeLog = ",\"logTimes\":" + JsonNumbers(log.LineTimes()) +
+                     ",\"messageLog\":" + JsonString(log.text()) + "}";
+        event.reserve(event.size() + withoutLog.size() + wholeLog.size() + 4);
+        event.append(withoutLog).append(wholeLog);
+      }
+      event.append("\n\n");
       stream.logEpoch = log.epoch();
       stream.logOffset = log.end();
-      events[i] = "event: window\ndata: " + data + "\n\n";
     }
   });
   MutexLock lock(mutex_);
   for (size_t i = 0; i < behind.size(); ++i) {
     EventStream& stream = *behind[i];
+    if (delivered && events[i].empty()) {  // held back: stays suspended and behind
+      nextDue = std::min(nextDue, stream.lastWholeLog + kWholeLogGap);
+      continue;
+    }
     stream.seenVersion = version;
     if (delivered) {
       stream.pending = std::move(events[i]);
@@ -505,6 +547,7 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
       stream.ended = true;  // the window has ended
     }
     stream.lastEvent = now;
+    stream.lastWindowEvent = now;
     stream.suspended = false;
     MHD_resume_connection(stream.connection);
   }
@@ -516,6 +559,7 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
       MHD_resume_connection(stream->connection);
     }
   }
+  return nextDue;
 }
 
 }  // namespace halvyn

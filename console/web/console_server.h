@@ -49,6 +49,14 @@ class ConsoleServer {
   static constexpr int kIdleSeconds = 30;
   // An event stream without changes gets a comment line this often.
   static constexpr std::chrono::milliseconds kHeartbeat{1000};
+  // A stream gets at most one window event this often: the changes in between
+  // (every burst of log lines while the relay is busy) make one event, sent
+  // when the gap has passed. A change after a quiet gap goes out at once.
+  static constexpr std::chrono::milliseconds kEventGap{20};
+  // A stream whose log was cut meanwhile (the log at its bound) gets the whole
+  // log again at most this often: a flood of log lines cuts it several times
+  // a second, and each whole log is megabytes.
+  static constexpr std::chrono::milliseconds kWholeLogGap{1000};
 
   ConsoleServer(CHalvynDlg& dlg, WindowMessageQueue& window, ConsoleServerOptions options);
   ~ConsoleServer();
@@ -84,7 +92,10 @@ class ConsoleServer {
 
   // The timer thread: event streams and header deadlines.
   void RunTimer();
-  void WakeStreams(HeaderDeadlines::Clock::time_point now);
+  // Sends the latest window to the streams that are behind it and may have an
+  // event now; returns when the next stream that is behind may have one
+  // (time_point::max() when none is behind).
+  HeaderDeadlines::Clock::time_point WakeStreams(HeaderDeadlines::Clock::time_point now);
 
   CHalvynDlg& dlg_;
   WindowMessageQueue& window_;
@@ -97,7 +108,12 @@ class ConsoleServer {
 
   Mutex mutex_;
   std::condition_variable changed_;
-  uint64_t version_ GUARDED_BY(mutex_) = 0;  // bumped by every window change
+  uint64_t version_ GUARDED_BY(mutex_) = 0;       // bumped by every window change
+  uint64_t wokenVersion_ GUARDED_BY(mutex_) = 0;  // the version WakeStreams last looked at
+  // The timer waits with no stream behind: the next change must wake it. At
+  // other times a change waits for the timer's next due time, so a busy relay
+  // does not wake the timer thread once per burst.
+  bool wakeOnChange_ GUARDED_BY(mutex_) = false;
   bool closing_ GUARDED_BY(mutex_) = false;
   std::unordered_set<EventStream*> streams_ GUARDED_BY(mutex_);
   int windowWork_ GUARDED_BY(mutex_) = 0;  // suspended connections waiting for the window

@@ -24,6 +24,93 @@ std::string Latin1ToUtf8(std::string_view text) {
 
 namespace {
 
+void AppendNumber(std::string& out, int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view latin1) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(latin1.size() + latin1.size() / 8 + 2);
+  out += '"';
+  for (size_t i = 0; i < latin1.size(); ++i) {
+    // A run of characters that stand for themselves goes in at once.
+    size_t end = i;
+    while (end < latin1.size() && static_cast<unsigned char>(latin1[end]) >= 0x20 &&
+           static_cast<unsigned char>(latin1[end]) < 0x80 && latin1[end] != '"' &&
+           latin1[end] != '\\')
+      ++end;
+    if (end > i) {
+      out.append(latin1.substr(i, end - i));
+      i = end;
+      if (i == latin1.size()) break;
+    }
+    const auto byte = static_cast<unsigned char>(latin1[i]);
+    switch (byte) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (byte < 0x20) {
+          out += "\\u00";
+          out += kHex[byte >> 4];
+          out += kHex[byte & 0xF];
+        } else {
+          out += char(0xC0 | (byte >> 6));
+          out += char(0x80 | (byte & 0x3F));
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string JsonNumbers(const std::vector<int64_t>& numbers) {
+  std::string out;
+  out.reserve(numbers.size() * 15 + 2);
+  out += '[';
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    if (i) out += ',';
+    AppendNumber(out, numbers[i]);
+  }
+  out += ']';
+  return out;
+}
+
+std::string LogIncrementJson(uint64_t epoch, uint64_t offset, std::string_view append,
+                             const std::vector<int64_t>& times) {
+  std::string out = "{\"append\":" + JsonString(append) + ",\"epoch\":";
+  AppendNumber(out, int64_t(epoch));
+  out += ",\"offset\":";
+  AppendNumber(out, int64_t(offset));
+  out += ",\"times\":" + JsonNumbers(times) + "}";
+  return out;
+}
+
+namespace {
+
 std::vector<std::string> Utf8Texts(std::vector<std::string> texts) {
   for (std::string& text : texts) text = Latin1ToUtf8(text);
   return texts;
@@ -34,7 +121,6 @@ std::vector<ListRow> Utf8Rows(std::vector<ListRow> rows) {
     for (std::string& text : row) text = Latin1ToUtf8(text);
   return rows;
 }
-
 
 }  // namespace
 

@@ -5,6 +5,18 @@
 namespace halvyn {
 namespace {
 
+TEST(WindowJsonTest, LogIncrementIsWhatTheJsonDumpWrites) {
+  std::string everyByte = "login.\r\n";
+  for (int byte = 0; byte <= 0xFF; ++byte) everyByte += char(byte);
+  everyByte += "caf\xE9 \"quoted\" back\\slash\r\n";
+  const std::vector<int64_t> times = {1765263600123, 1765263600124, -1};
+  const nlohmann::json part = {
+      {"epoch", 3}, {"offset", 12345}, {"append", Latin1ToUtf8(everyByte)}, {"times", times}};
+  EXPECT_EQ(LogIncrementJson(3, 12345, everyByte, times),
+            part.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  EXPECT_EQ(LogIncrementJson(0, 0, "", {}), R"({"append":"","epoch":0,"offset":0,"times":[]})");
+}
+
 TEST(WindowJsonTest, EveryByteOfANameIsOneCharacterInTheListsTheLogAndTheRoutes) {
   std::string everyHighByte;
   for (int byte = 0x80; byte <= 0xFF; ++byte) everyHighByte += char(byte);
