@@ -199,17 +199,17 @@ describe('the window', () => {
     const confirm = page.locator('#confirm');
     await page.focus('#log');
     await page.keyboard.press('Escape');
-    assert.ok(await confirm.isVisible());
+    await confirm.waitFor({ state: 'visible' });
     assert.match(await confirm.textContent(), /Exit Halvyn\?/);
     assert.equal(await page.evaluate(() => document.activeElement.id), 'confirm-no',
       'Cancel has the focus, so a second Esc or Enter does not exit');
     await page.keyboard.press('Enter');
-    assert.ok(await confirm.isHidden());
+    await confirm.waitFor({ state: 'hidden' });
 
     await page.keyboard.press('Escape');
-    assert.ok(await confirm.isVisible());
+    await confirm.waitFor({ state: 'visible' });
     await page.keyboard.press('Escape');
-    assert.ok(await confirm.isHidden());
+    await confirm.waitFor({ state: 'hidden' });
     await sleep(300);
     assert.ok(await halvyn.running(), 'halvyn still runs');
     assert.equal(await page.getAttribute('#link-state', 'data-state'), 'live');

@@ -49,8 +49,12 @@ export function anyDialogOpen() {
 // chose the action; Cancel has the focus, so Enter or Esc keep things as they are.
 let pendingConfirm = null;
 export function confirmAction(guard) {
-  if (pendingConfirm) return Promise.resolve(false);
   const d = ui.confirm;
+  if (pendingConfirm) {
+    // Closed a moment ago, its close event still to come: ask once it has come.
+    if (!d.open) return pendingConfirm.then(() => confirmAction(guard));
+    return Promise.resolve(false);
+  }
   ui.confirmTitle.textContent = guard.title;
   ui.confirmText.textContent = guard.text;
   ui.confirmYes.textContent = guard.yes;
