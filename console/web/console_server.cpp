@@ -78,6 +78,7 @@ struct ConsoleServer::Request {
   std::string body;
   bool bodyTooLarge = false;
   std::optional<Reply> reply;  // ready to send (set before the body, or by the window)
+  bool answeredByWindow = false;  // counted in windowAnswers_ until the request is done
 };
 
 // One open GET /api/events. Its connection stays suspended while it has
@@ -93,9 +94,7 @@ struct ConsoleServer::EventStream {
   uint64_t seenVersion = UINT64_MAX;
   uint64_t logEpoch = 0;
   uint64_t logOffset = 0;
-  Clock::time_point lastEvent = Clock::now();  // any event or heartbeat
-  Clock::time_point lastWindowEvent;           // the last window event
-  Clock::time_point lastWholeLog;              // the last window event with the whole log
+  Clock::time_point lastEvent = Clock::now();
 };
 
 // The C callbacks libmicrohttpd calls on its thread.
@@ -144,7 +143,12 @@ struct ConsoleCallbacks {
   static void OnRequestDone(void* self, MHD_Connection* connection, void** state,
                             MHD_RequestTerminationCode code) {
     auto& server = *static_cast<ConsoleServer*>(self);
-    delete static_cast<ConsoleServer::Request*>(*state);
+    auto* request = static_cast<ConsoleServer::Request*>(*state);
+    if (request && request->answeredByWindow) {
+      MutexLock lock(server.mutex_);
+      --server.windowAnswers_;
+    }
+    delete request;
     *state = nullptr;
     // A kept-alive connection waits for its next header (one that failed is closing).
     if (code == MHD_REQUEST_TERMINATED_COMPLETED_OK)
@@ -275,20 +279,28 @@ void ConsoleServer::Stop() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  // The window's last answers (the Exit that ended it, say) still have to
+  // leave: give them a moment before the connections close.
+  const auto deadline = Clock::now() + kLastAnswersWait;
+  for (;;) {
+    {
+      MutexLock lock(mutex_);
+      if (windowAnswers_ == 0) break;
+    }
+    if (Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   MHD_stop_daemon(daemon_);  // closes the listening socket too
   daemon_ = nullptr;
   listenFd_ = -1;
 }
 
 void ConsoleServer::WindowChanged() {
-  bool wake = false;
   {
     MutexLock lock(mutex_);
     ++version_;
-    wake = wakeOnChange_ && !streams_.empty();
-    if (wake) wakeOnChange_ = false;
   }
-  if (wake) changed_.notify_all();
+  changed_.notify_all();
 }
 
 bool ConsoleServer::Send(MHD_Connection* connection, const Reply& reply) {
@@ -400,7 +412,9 @@ void ConsoleServer::OnWindow(MHD_Connection* connection, Request& request,
   {
     MutexLock lock(mutex_);
     ++windowWork_;
+    ++windowAnswers_;
   }
+  request.answeredByWindow = true;
   MHD_suspend_connection(connection);
   Request* waiting = &request;
   auto work = std::make_shared<WindowWork>([this, connection, waiting] {
@@ -446,51 +460,29 @@ bool ConsoleServer::OpenEventStream(MHD_Connection* connection) {
 }
 
 void ConsoleServer::RunTimer() {
-  Clock::time_point nextDue = Clock::time_point::max();
   for (;;) {
     {
       MutexLock lock(mutex_);
       if (closing_) return;
-      Clock::time_point deadline = Clock::now() + kTimerTick;
-      if (nextDue != Clock::time_point::max()) {
-        deadline = std::min(deadline, nextDue);
-      } else if (version_ != wokenVersion_) {
-        deadline = std::min(deadline, Clock::now() + kEventGap);  // changed meanwhile
-      } else {
-        wakeOnChange_ = true;
-      }
-      WaitLocked(mutex_, changed_, deadline);
-      wakeOnChange_ = false;
+      WaitLocked(mutex_, changed_, Clock::now() + kTimerTick);
       if (closing_) return;
     }
     const Clock::time_point now = Clock::now();
     deadlines_.CutOverdue(now, ShutdownConnection);
-    nextDue = WakeStreams(now);
+    WakeStreams(now);
   }
 }
 
-Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
+void ConsoleServer::WakeStreams(Clock::time_point now) {
   // Streams that rest (suspended, all sent) and have not seen the latest
   // version: they stay suspended, and so alive, until this thread resumes them.
-  // One that had a window event less than kEventGap ago, or is still sending
-  // one, is due later.
   std::vector<EventStream*> behind;
-  Clock::time_point nextDue = Clock::time_point::max();
   uint64_t version = 0;
   {
     MutexLock lock(mutex_);
     version = version_;
-    wokenVersion_ = version;
     for (EventStream* stream : streams_) {
-      if (stream->seenVersion == version) continue;
-      const bool first = stream->seenVersion == UINT64_MAX;
-      if (!stream->suspended) {
-        nextDue = std::min(nextDue, now + kEventGap);
-      } else if (!first && now - stream->lastWindowEvent < kEventGap) {
-        nextDue = std::min(nextDue, stream->lastWindowEvent + kEventGap);
-      } else {
-        behind.push_back(stream);
-      }
+      if (stream->suspended && stream->seenVersion != version) behind.push_back(stream);
     }
   }
   std::vector<std::string> events(behind.size());
@@ -499,47 +491,32 @@ Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
     // The window without its log, serialised once for all the streams, its
     // closing brace left off so that each stream's log increment can follow.
     std::string withoutLog;
-    std::string wholeLog;  // the log's fields that complete withoutLog into the whole window
     for (size_t i = 0; i < behind.size(); ++i) {
       EventStream& stream = *behind[i];
       const bool first = stream.seenVersion == UINT64_MAX;
       const auto increment = first ? std::nullopt : log.Since(stream.logEpoch, stream.logOffset);
-      if (!increment) {
-        if (!first && now - stream.lastWholeLog < kWholeLogGap) continue;  // held back
-        stream.lastWholeLog = now;
-      }
-      if (withoutLog.empty()) {
-        withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
-        withoutLog.pop_back();
-      }
-      // The event is built in one string: with the whole log it is megabytes.
-      std::string& event = events[i];
-      event = "event: window\ndata: ";
+      std::string data;
       if (increment) {
-        const std::string part = LogIncrementJson(log.epoch(), stream.logOffset, *increment,
-                                                  log.LineTimes(stream.logOffset));
-        event.reserve(event.size() + withoutLog.size() + part.size() + 16);
-        event.append(withoutLog).append(",\"log\":").append(part).append("}");
+        if (withoutLog.empty()) {
+          withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
+          withoutLog.pop_back();
+        }
+        const json part = {{"epoch", log.epoch()},
+                           {"offset", stream.logOffset},
+                           {"append", Latin1ToUtf8(*increment)},
+                           {"times", log.LineTimes(stream.logOffset)}};
+        data = withoutLog + ",\"log\":" + Dump(part) + "}";
       } else {
-        // The whole window (after a change of the log's epoch: up to its 8 MiB).
-        if (wholeLog.empty())
-          wholeLog = ",\"logTimes\":" + JsonNumbers(log.LineTimes()) +
-                     ",\"messageLog\":" + JsonString(log.text()) + "}";
-        event.reserve(event.size() + withoutLog.size() + wholeLog.size() + 4);
-        event.append(withoutLog).append(wholeLog);
+        data = Dump(WindowJson(dlg_.View()));
       }
-      event.append("\n\n");
       stream.logEpoch = log.epoch();
       stream.logOffset = log.end();
+      events[i] = "event: window\ndata: " + data + "\n\n";
     }
   });
   MutexLock lock(mutex_);
   for (size_t i = 0; i < behind.size(); ++i) {
     EventStream& stream = *behind[i];
-    if (delivered && events[i].empty()) {  // held back: stays suspended and behind
-      nextDue = std::min(nextDue, stream.lastWholeLog + kWholeLogGap);
-      continue;
-    }
     stream.seenVersion = version;
     if (delivered) {
       stream.pending = std::move(events[i]);
@@ -547,7 +524,6 @@ Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
       stream.ended = true;  // the window has ended
     }
     stream.lastEvent = now;
-    stream.lastWindowEvent = now;
     stream.suspended = false;
     MHD_resume_connection(stream.connection);
   }
@@ -559,7 +535,6 @@ Clock::time_point ConsoleServer::WakeStreams(Clock::time_point now) {
       MHD_resume_connection(stream->connection);
     }
   }
-  return nextDue;
 }
 
 }  // namespace halvyn

@@ -49,14 +49,8 @@ class ConsoleServer {
   static constexpr int kIdleSeconds = 30;
   // An event stream without changes gets a comment line this often.
   static constexpr std::chrono::milliseconds kHeartbeat{1000};
-  // A stream gets at most one window event this often: the changes in between
-  // (every burst of log lines while the relay is busy) make one event, sent
-  // when the gap has passed. A change after a quiet gap goes out at once.
-  static constexpr std::chrono::milliseconds kEventGap{20};
-  // A stream whose log was cut meanwhile (the log at its bound) gets the whole
-  // log again at most this often: a flood of log lines cuts it several times
-  // a second, and each whole log is megabytes.
-  static constexpr std::chrono::milliseconds kWholeLogGap{1000};
+  // At Stop, how long answers the window has made may still take to leave.
+  static constexpr std::chrono::milliseconds kLastAnswersWait{2000};
 
   ConsoleServer(CHalvynDlg& dlg, WindowMessageQueue& window, ConsoleServerOptions options);
   ~ConsoleServer();
@@ -92,10 +86,7 @@ class ConsoleServer {
 
   // The timer thread: event streams and header deadlines.
   void RunTimer();
-  // Sends the latest window to the streams that are behind it and may have an
-  // event now; returns when the next stream that is behind may have one
-  // (time_point::max() when none is behind).
-  HeaderDeadlines::Clock::time_point WakeStreams(HeaderDeadlines::Clock::time_point now);
+  void WakeStreams(HeaderDeadlines::Clock::time_point now);
 
   CHalvynDlg& dlg_;
   WindowMessageQueue& window_;
@@ -108,15 +99,12 @@ class ConsoleServer {
 
   Mutex mutex_;
   std::condition_variable changed_;
-  uint64_t version_ GUARDED_BY(mutex_) = 0;       // bumped by every window change
-  uint64_t wokenVersion_ GUARDED_BY(mutex_) = 0;  // the version WakeStreams last looked at
-  // The timer waits with no stream behind: the next change must wake it. At
-  // other times a change waits for the timer's next due time, so a busy relay
-  // does not wake the timer thread once per burst.
-  bool wakeOnChange_ GUARDED_BY(mutex_) = false;
+  uint64_t version_ GUARDED_BY(mutex_) = 0;  // bumped by every window change
   bool closing_ GUARDED_BY(mutex_) = false;
   std::unordered_set<EventStream*> streams_ GUARDED_BY(mutex_);
   int windowWork_ GUARDED_BY(mutex_) = 0;  // suspended connections waiting for the window
+  // Requests the window answered whose answer has not been sent yet.
+  int windowAnswers_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace halvyn
