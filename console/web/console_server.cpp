@@ -460,14 +460,21 @@ bool ConsoleServer::OpenEventStream(MHD_Connection* connection) {
 }
 
 void ConsoleServer::RunTimer() {
+  Clock::time_point lastWake{};
   for (;;) {
     {
       MutexLock lock(mutex_);
       if (closing_) return;
-      WaitLocked(mutex_, changed_, Clock::now() + kTimerTick);
+      // A change made while the streams were last woken is not waited for.
+      if (version_ == wokenVersion_) WaitLocked(mutex_, changed_, Clock::now() + kTimerTick);
+      // Changes that come faster than kEventGap make one event: a busy relay
+      // logs in bursts, and each event is the whole window.
+      const Clock::time_point next = lastWake + kEventGap;
+      while (!closing_ && Clock::now() < next) WaitLocked(mutex_, changed_, next);
       if (closing_) return;
     }
     const Clock::time_point now = Clock::now();
+    lastWake = now;
     deadlines_.CutOverdue(now, ShutdownConnection);
     WakeStreams(now);
   }
@@ -481,6 +488,7 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
   {
     MutexLock lock(mutex_);
     version = version_;
+    wokenVersion_ = version;
     for (EventStream* stream : streams_) {
       if (stream->suspended && stream->seenVersion != version) behind.push_back(stream);
     }

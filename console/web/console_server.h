@@ -49,6 +49,9 @@ class ConsoleServer {
   static constexpr int kIdleSeconds = 30;
   // An event stream without changes gets a comment line this often.
   static constexpr std::chrono::milliseconds kHeartbeat{1000};
+  // The streams are woken at most this often: the changes in between (a
+  // burst of log lines while the relay is busy) make one event.
+  static constexpr std::chrono::milliseconds kEventGap{20};
   // At Stop, how long answers the window has made may still take to leave.
   static constexpr std::chrono::milliseconds kLastAnswersWait{2000};
 
@@ -99,7 +102,8 @@ class ConsoleServer {
 
   Mutex mutex_;
   std::condition_variable changed_;
-  uint64_t version_ GUARDED_BY(mutex_) = 0;  // bumped by every window change
+  uint64_t version_ GUARDED_BY(mutex_) = 0;       // bumped by every window change
+  uint64_t wokenVersion_ GUARDED_BY(mutex_) = 0;  // the version the streams were last woken for
   bool closing_ GUARDED_BY(mutex_) = false;
   std::unordered_set<EventStream*> streams_ GUARDED_BY(mutex_);
   int windowWork_ GUARDED_BY(mutex_) = 0;  // suspended connections waiting for the window
