@@ -509,11 +509,12 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
           withoutLog = Dump(WindowJson(dlg_.View(/*withLog=*/false), /*withLog=*/false));
           withoutLog.pop_back();
         }
-        const json part = {{"epoch", log.epoch()},
-                           {"offset", stream.logOffset},
-                           {"append", Latin1ToUtf8(*increment)},
-                           {"times", log.LineTimes(stream.logOffset)}};
-        data = withoutLog + ",\"log\":" + Dump(part) + "}";
+        // Written directly: the same bytes as a JSON dump, without building
+        // a document for what may be a long run of lines.
+        data = withoutLog + ",\"log\":" +
+               LogIncrementJson(log.epoch(), stream.logOffset, *increment,
+                                log.LineTimes(stream.logOffset)) +
+               "}";
       } else {
         data = Dump(WindowJson(dlg_.View()));
       }
