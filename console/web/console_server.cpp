@@ -95,6 +95,7 @@ struct ConsoleServer::EventStream {
   uint64_t logEpoch = 0;
   uint64_t logOffset = 0;
   Clock::time_point lastEvent = Clock::now();
+  Clock::time_point lastWholeLog{};  // the last window event carrying the whole log
 };
 
 // The C callbacks libmicrohttpd calls on its thread.
@@ -296,11 +297,15 @@ void ConsoleServer::Stop() {
 }
 
 void ConsoleServer::WindowChanged() {
+  bool firstSinceWoken = false;
   {
     MutexLock lock(mutex_);
+    firstSinceWoken = version_ == wokenVersion_;
     ++version_;
   }
-  changed_.notify_all();
+  // Only the first change after the streams were woken wakes the timer; it
+  // waits out kEventGap by itself, so a busy relay's bursts cost no switch.
+  if (firstSinceWoken) changed_.notify_all();
 }
 
 bool ConsoleServer::Send(MHD_Connection* connection, const Reply& reply) {
@@ -503,6 +508,12 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
       EventStream& stream = *behind[i];
       const bool first = stream.seenVersion == UINT64_MAX;
       const auto increment = first ? std::nullopt : log.Since(stream.logEpoch, stream.logOffset);
+      if (!increment && !first) {
+        // The log was cut since this stream's last event: a busy relay cuts it
+        // several times a second, and each whole log is megabytes.
+        if (now - stream.lastWholeLog < kWholeLogGap) continue;  // held back
+        stream.lastWholeLog = now;
+      }
       std::string data;
       if (increment) {
         if (withoutLog.empty()) {
@@ -526,6 +537,8 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
   MutexLock lock(mutex_);
   for (size_t i = 0; i < behind.size(); ++i) {
     EventStream& stream = *behind[i];
+    // Held back: stays suspended and behind, for a later wake (at most kTimerTick away).
+    if (delivered && events[i].empty()) continue;
     stream.seenVersion = version;
     if (delivered) {
       stream.pending = std::move(events[i]);

@@ -52,6 +52,8 @@ class ConsoleServer {
   // The streams are woken at most this often: the changes in between (a
   // burst of log lines while the relay is busy) make one event.
   static constexpr std::chrono::milliseconds kEventGap{20};
+  // A stream whose log was cut gets the whole log again at most this often.
+  static constexpr std::chrono::milliseconds kWholeLogGap{1000};
   // At Stop, how long answers the window has made may still take to leave.
   static constexpr std::chrono::milliseconds kLastAnswersWait{2000};
 
