@@ -77,7 +77,7 @@ struct ConsoleServer::Request {
   std::string method;
   std::string body;
   bool bodyTooLarge = false;
-  std::optional<Reply> reply;  // ready to send (set before the body, or by the window)
+  std::optional<Reply> reply;     // ready to send (set before the body, or by the window)
   bool answeredByWindow = false;  // counted in windowAnswers_ until the request is done
 };
 

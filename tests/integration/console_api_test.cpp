@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 #include "tests/support/halvyn_process.h"
 #include "tests/support/private_network.h"
 #include "tests/support/test_client.h"
@@ -92,6 +96,50 @@ TEST_F(ConsoleApi, EventStreamSendsTheWindowAndThenLogIncrements) {
       "alpha(127.0.0.1:" + std::to_string(client7002.endpoint().port) + ")login.\\r\\n";
   EXPECT_TRUE(contains("\"append\":\"" + line + "\"")) << received;
   EXPECT_TRUE(contains("\"offset\":0"));
+}
+
+TEST_F(ConsoleApi, EventStreamFollowsTheLogPastItsCut) {
+  ASSERT_EQ(halvyn->Command("start-stop"), 200);
+  // 31 control bytes log as 124 characters: about 60,000 "i" lines fill the log.
+  TestClient client(7002);
+  const ClientRecord record = NamedRecord(std::string(31, '\x01'));
+  client.Send('e', record);
+
+  // Counts the stream's events: whole logs, and increments after the second whole log.
+  std::mutex mutex;
+  std::string partial;
+  int wholeLogs = 0, incrementsAfterCut = 0;
+  std::atomic<bool> done{false};
+  httplib::Client events("127.0.0.1", 7080);
+  std::thread reader([&] {
+    events.Get("/api/events", [&](const char* data, size_t length) {
+      std::lock_guard lock(mutex);
+      partial.append(data, length);
+      for (size_t end; (end = partial.find("\n\n")) != std::string::npos;) {
+        const std::string_view event(partial.data(), end);
+        if (event.find("\"messageLog\":") != std::string_view::npos) {
+          ++wholeLogs;
+        } else if (wholeLogs >= 2 && event.find("\"log\":{") != std::string_view::npos) {
+          ++incrementsAfterCut;
+        }
+        partial.erase(0, end + 2);
+      }
+      done = wholeLogs >= 2 && incrementsAfterCut > 0;
+      return !done.load();
+    });
+    done = true;
+  });
+  // Bounded: the log holds 8 MiB, about 60,000 lines; the stream needs a moment to follow.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (int sent = 0; !done && std::chrono::steady_clock::now() < deadline && sent < 400000;) {
+    for (int i = 0; i < 200; ++i, ++sent) client.Send('i', record);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  done = true;
+  events.stop();  // a stream left behind sends nothing more to end the read
+  reader.join();
+  EXPECT_GE(wholeLogs, 2);           // the first event, and the log again once it was cut
+  EXPECT_GT(incrementsAfterCut, 0);  // then increments again: the stream was not left behind
 }
 
 TEST_F(ConsoleApi, NamesThatAreNotUtf8ReachTheWindowOneCharacterPerByte) {
