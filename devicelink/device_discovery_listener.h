@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "devicelink/device_link_constants.h"
-#include "devicelink/stop_waiter.h"
+#include "platform/stop_waiter.h"
 #include "platform/ipv4.h"
 #include "platform/mutex.h"
 #include "platform/readable_or_wakeup.h"

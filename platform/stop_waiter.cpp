@@ -1,0 +1,42 @@
+#include "platform/stop_waiter.h"
+
+#include <chrono>
+
+namespace halvyn {
+
+bool PlainStopWaiter::WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const bool limited = timeoutMs >= 0;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? timeoutMs : 0);
+  for (;;) {
+    unsigned seen;
+    {
+      MutexLock lock(mutex_);
+      seen = wakes_;
+    }
+    // Asked without the lock: done() may take locks that are held while Wake is called.
+    if (done()) return true;
+    bool timedOut = false;
+    {
+      MutexLock lock(mutex_);
+      while (wakes_ == seen && !timedOut) {
+        timedOut = limited && Clock::now() >= deadline;
+        if (timedOut) break;
+        if (limited) {
+          WaitLocked(mutex_, changed_, deadline);
+        } else {
+          WaitLocked(mutex_, changed_);
+        }
+      }
+    }
+    if (timedOut) return done();
+  }
+}
+
+void PlainStopWaiter::Wake() {
+  MutexLock lock(mutex_);
+  ++wakes_;
+  changed_.notify_all();
+}
+
+}  // namespace halvyn
