@@ -19,13 +19,14 @@ bool PlainStopWaiter::WaitUntil(const std::function<bool()>& done, int timeoutMs
     bool timedOut = false;
     {
       MutexLock lock(mutex_);
-      while (wakes_ == seen && !timedOut) {
-        timedOut = limited && Clock::now() >= deadline;
-        if (timedOut) break;
-        if (limited) {
+      while (wakes_ == seen) {
+        if (!limited) {
+          WaitLocked(mutex_, changed_);
+        } else if (Clock::now() < deadline) {
           WaitLocked(mutex_, changed_, deadline);
         } else {
-          WaitLocked(mutex_, changed_);
+          timedOut = true;
+          break;
         }
       }
     }
