@@ -6,7 +6,7 @@
 #include "devicelink/device_link_constants.h"
 #include "devicelink/device_selection_writes.h"
 #include "devicelink/local_network_identity.h"
-#include "devicelink/stop_waiter.h"
+#include "platform/stop_waiter.h"
 #include "platform/ipv4.h"
 
 namespace halvyn {

@@ -11,23 +11,14 @@ DeviceDiscoveryListener::DeviceDiscoveryListener(DiscoveryListenerConfig config,
     : config_(config), callbacks_(std::move(callbacks)) {}
 
 DeviceDiscoveryListener::~DeviceDiscoveryListener() {
-  if (!thread_.joinable()) return;
-  stopRequested_.store(true);
-  wake_.Wake();
-  thread_.join();
+  worker_.RequestStop();
+  worker_.Join();
 }
 
 bool DeviceDiscoveryListener::Start() {
-  if (!wake_.valid() || thread_.joinable()) return false;
-  {
-    MutexLock lock(mutex_);
-    exited_ = false;
-  }
-  // A listener stopped before may be started again: forget its stop.
-  stopRequested_.store(false);
-  wake_.Clear();
-  thread_ = std::thread([this] { Run(); });
-  return true;
+  if (!wake_.valid() || worker_.started()) return false;
+  wake_.Clear();  // a wake-up left by an earlier Stop
+  return worker_.Start([this](std::stop_token stop) { Listen(stop); }, [this] { wake_.Wake(); });
 }
 
 bool DeviceDiscoveryListener::Stop() {
@@ -36,47 +27,14 @@ bool DeviceDiscoveryListener::Stop() {
 }
 
 bool DeviceDiscoveryListener::Stop(StopWaiter& waiter) {
-  if (!thread_.joinable()) return true;
-  {
-    MutexLock lock(mutex_);
-    waiter_ = &waiter;
-  }
-  // The flag is set before the wake-up, so the listener sees it when it wakes.
-  stopRequested_.store(true);
-  wake_.Wake();
-  const bool ended = waiter.WaitUntil(
-      [this] {
-        MutexLock lock(mutex_);
-        return exited_;
-      },
-      kStopTimeoutMs);
-  {
-    MutexLock lock(mutex_);
-    waiter_ = nullptr;  // after this the listener no longer calls the waiter
-  }
-  if (!ended) return false;
-  thread_.join();  // it has left Run: this returns at once
-  return true;
+  return worker_.Stop(waiter, kStopTimeoutMs);
 }
 
 bool DeviceDiscoveryListener::running() const {
-  MutexLock lock(mutex_);
-  return thread_.joinable() && !exited_;
+  return worker_.started() && !worker_.finished();
 }
 
-void DeviceDiscoveryListener::MarkExited() {
-  MutexLock lock(mutex_);
-  exited_ = true;
-  // Under the lock, so a Stop that gives up cannot destroy its waiter meanwhile.
-  if (waiter_ != nullptr) waiter_->Wake();
-}
-
-void DeviceDiscoveryListener::Run() {
-  Listen();
-  MarkExited();
-}
-
-void DeviceDiscoveryListener::Listen() {
+void DeviceDiscoveryListener::Listen(const std::stop_token& stop) {
   UdpSocket socket;
   // The TTL only matters for sending, which this socket never does; a failure is harmless.
   socket.SetMulticastTtl(config_.ttl);
@@ -93,14 +51,14 @@ void DeviceDiscoveryListener::Listen() {
   }
 
   std::vector<uint8_t> buffer(kReceiveBufferSize);
-  while (!stopRequested_.load()) {
+  while (!stop.stop_requested()) {
     const ReadableOrWakeup::Result waited = wake_.Wait(socket, -1);
-    if (stopRequested_.load()) break;
+    if (stop.stop_requested()) break;
     if (waited == ReadableOrWakeup::Result::kError) {
       if (callbacks_.onNotice) callbacks_.onNotice(wake_.error(), "PostRecv failed.\n");
       break;
     }
-    // Only Stop wakes the listener, and it sets the flag first.
+    // Only a stop wakes the listener, and it is requested before the wake.
     if (waited != ReadableOrWakeup::Result::kReadable) continue;
     const ReceiveResult received = socket.ReceiveNow(buffer);
     // Failed receives, empty and oversized datagrams are dropped; the listener goes on.

@@ -11,18 +11,17 @@
 // window thread); the callbacks run on the listener's thread.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <stop_token>
 #include <string>
-#include <thread>
 
 #include "devicelink/device_link_constants.h"
-#include "devicelink/stop_waiter.h"
 #include "platform/ipv4.h"
-#include "platform/mutex.h"
 #include "platform/readable_or_wakeup.h"
+#include "platform/stop_waiter.h"
+#include "platform/worker.h"
 
 namespace halvyn {
 
@@ -65,10 +64,10 @@ class DeviceDiscoveryListener {
   // Starts the thread. False when it cannot (no wake-up descriptor) or was started before.
   bool Start();
 
-  // Sets the stop flag, wakes the listener and waits through waiter at most
+  // Asks the listener to stop, wakes it and waits through waiter at most
   // kStopTimeoutMs for it to end. On the window thread pass a
   // WindowQueueStopWaiter, so a listener blocked handing over a datagram is
-  // served and sees the flag. True when the listener has ended and is joined
+  // served and sees the stop. True when the listener has ended and is joined
   // (also when it had ended on its own or never started); false after the
   // timeout: the thread is left running and is joined by the next Stop or the
   // destructor. Never kills the thread.
@@ -79,19 +78,12 @@ class DeviceDiscoveryListener {
   bool running() const;
 
  private:
-  void Run();
-  void Listen();
-  void MarkExited();
+  void Listen(const std::stop_token& stop);
 
   const DiscoveryListenerConfig config_;
   const DiscoveryListenerCallbacks callbacks_;
-  ReadableOrWakeup wake_;
-  std::thread thread_;
-  std::atomic<bool> stopRequested_{false};
-
-  mutable Mutex mutex_;
-  bool exited_ GUARDED_BY(mutex_) = false;
-  StopWaiter* waiter_ GUARDED_BY(mutex_) = nullptr;  // the waiting Stop's, woken at exit
+  ReadableOrWakeup wake_;  // the stop's wake-up
+  Worker worker_;
 };
 
 }  // namespace halvyn

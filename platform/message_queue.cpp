@@ -27,12 +27,12 @@ bool WindowMessageQueue::Send(Message message) {
     return true;
   }
   SentMessage sent{std::move(message)};
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   if (heldWakes.queue == this) QueueHeldPosts();  // the wake below covers them
   if (ended_) return false;
   entries_.push_back(Entry{nullptr, &sent});
   windowWake_.notify_all();
-  senderWake_.wait(lock, [&] { return sent.done || (ended_ && !sent.running); });
+  while (!sent.done && !(ended_ && !sent.running)) WaitLocked(mutex_, senderWake_);
   return sent.done;
 }
 
@@ -43,7 +43,7 @@ bool WindowMessageQueue::Post(Message message) {
     return true;
   }
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (ended_) return false;
     entries_.push_back(Entry{std::move(message), nullptr});
   }
@@ -74,7 +74,7 @@ void WindowMessageQueue::ReleaseWakes() {
   if (--heldWakes.depth > 0) return;
   bool queued;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     queued = QueueHeldPosts();
   }
   heldWakes.queue = nullptr;
@@ -82,19 +82,19 @@ void WindowMessageQueue::ReleaseWakes() {
 }
 
 void WindowMessageQueue::BindToCurrentThread() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   windowThread_ = std::this_thread::get_id();
 }
 
-void WindowMessageQueue::RunEntry(Entry& entry, std::unique_lock<std::mutex>& lock) {
+void WindowMessageQueue::RunEntry(Entry& entry) {
   if (entry.sent) entry.sent->running = true;
-  lock.unlock();
+  mutex_.Unlock();
   if (entry.sent) {
     entry.sent->message();
   } else {
     entry.posted();
   }
-  lock.lock();
+  mutex_.Lock();
   if (entry.sent) {
     entry.sent->running = false;
     entry.sent->done = true;
@@ -102,28 +102,31 @@ void WindowMessageQueue::RunEntry(Entry& entry, std::unique_lock<std::mutex>& lo
   }
 }
 
-void WindowMessageQueue::SetIdleHandler(Message idle) { idle_ = std::move(idle); }
+void WindowMessageQueue::SetIdleHandler(Message idle) {
+  idle_ = std::move(idle);
+}
 
 void WindowMessageQueue::Run() {
   BindToCurrentThread();
   running_.store(true, std::memory_order_release);
-  std::unique_lock lock(mutex_);
+  mutex_.Lock();
   bool idleRan = true;  // nothing has run yet
   while (!ended_) {
     if (entries_.empty() && idle_ && !idleRan) {
       idleRan = true;
-      lock.unlock();
+      mutex_.Unlock();
       idle_();
-      lock.lock();
+      mutex_.Lock();
       continue;  // the idle work may have queued more
     }
-    windowWake_.wait(lock, [&] { return ended_ || !entries_.empty(); });
+    while (!ended_ && entries_.empty()) WaitLocked(mutex_, windowWake_);
     if (ended_) break;
     Entry entry = std::move(entries_.front());
     entries_.pop_front();
-    RunEntry(entry, lock);
+    RunEntry(entry);
     idleRan = false;
   }
+  mutex_.Unlock();
   running_.store(false, std::memory_order_release);
 }
 
@@ -131,51 +134,58 @@ bool WindowMessageQueue::WaitPumpingSent(const std::function<bool()>& done, int 
   // Off the window thread nothing may run handlers: wait only.
   const bool pump = IsWindowThread();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::unique_lock lock(mutex_);
+  mutex_.Lock();
   for (;;) {
     // Read before done() is asked, so that a Wake coming between done()'s
     // "no" and the wait below still ends the wait.
     const uint64_t seen = wakeCount_;
-    lock.unlock();
+    mutex_.Unlock();
     if (done()) return true;
-    lock.lock();
-    auto sent = entries_.begin();
-    while (pump && sent != entries_.end() && sent->sent == nullptr) ++sent;
-    if (!pump) sent = entries_.end();
+    mutex_.Lock();
+    auto sent = entries_.end();
+    if (pump) {
+      sent = entries_.begin();
+      while (sent != entries_.end() && sent->sent == nullptr) ++sent;
+    }
     if (sent != entries_.end()) {
       Entry entry = std::move(*sent);
       entries_.erase(sent);
-      RunEntry(entry, lock);
+      RunEntry(entry);
       continue;
     }
-    auto ready = [&] {
-      if (wakeCount_ != seen || ended_) return true;
-      if (!pump) return false;
-      for (const Entry& e : entries_)
-        if (e.sent) return true;
-      return false;
-    };
-    if (timeoutMs < 0) {
-      windowWake_.wait(lock, ready);
-    } else if (!windowWake_.wait_until(lock, deadline, ready)) {
-      lock.unlock();
-      return done();
+    bool timedOut = false;
+    while (!timedOut && !PumpWaitOver(seen, pump)) {
+      if (timeoutMs < 0) {
+        WaitLocked(mutex_, windowWake_);
+      } else if (std::chrono::steady_clock::now() >= deadline) {
+        timedOut = true;
+      } else {
+        WaitLocked(mutex_, windowWake_, deadline);
+      }
     }
-    if (ended_) {
-      lock.unlock();
+    if (timedOut || ended_) {
+      mutex_.Unlock();
       return done();
     }
   }
 }
 
+bool WindowMessageQueue::PumpWaitOver(uint64_t seen, bool pump) const {
+  if (wakeCount_ != seen || ended_) return true;
+  if (!pump) return false;
+  for (const Entry& e : entries_)
+    if (e.sent) return true;
+  return false;
+}
+
 void WindowMessageQueue::Wake() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   ++wakeCount_;
   windowWake_.notify_all();
 }
 
 void WindowMessageQueue::End() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   ended_ = true;
   endedFlag_.store(true, std::memory_order_release);
   entries_.clear();
@@ -184,17 +194,17 @@ void WindowMessageQueue::End() {
 }
 
 bool WindowMessageQueue::ended() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return ended_;
 }
 
 bool WindowMessageQueue::IsWindowThread() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return windowThread_ == std::this_thread::get_id();
 }
 
 size_t WindowMessageQueue::pending() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return entries_.size();
 }
 

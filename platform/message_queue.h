@@ -20,8 +20,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
+
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace halvyn {
 
@@ -29,12 +31,12 @@ class WindowMessageQueue {
  public:
   using Message = std::function<void()>;
 
-  bool Send(Message message);
-  bool Post(Message message);
+  bool Send(Message message) EXCLUDES(mutex_);
+  bool Post(Message message) EXCLUDES(mutex_);
 
   // Serves messages on the calling thread, which becomes the window thread,
   // until End is called.
-  void Run();
+  void Run() EXCLUDES(mutex_);
 
   // Runs on the window thread each time Run has emptied the queue, before it
   // waits for more: work that a burst of messages shares (null: none). Set it
@@ -45,31 +47,33 @@ class WindowMessageQueue {
 
   // Makes the calling thread the window thread without serving (for tests and
   // for start-up work that runs before Run).
-  void BindToCurrentThread();
+  void BindToCurrentThread() EXCLUDES(mutex_);
 
   // Waits until done() holds or timeoutMs passes (-1: no limit), running only
   // sent messages meanwhile, so a worker blocked in Send can finish. done() is
   // checked after every sent message and whenever Wake is called. Returns done().
   // Called off the window thread (or after End) it only waits.
-  bool WaitPumpingSent(const std::function<bool()>& done, int timeoutMs);
+  bool WaitPumpingSent(const std::function<bool()>& done, int timeoutMs) EXCLUDES(mutex_);
   // Makes a WaitPumpingSent re-check its condition.
-  void Wake();
+  void Wake() EXCLUDES(mutex_);
 
   // While the calling thread holds wakes, its Posts wait on that thread and
   // enter the queue at ReleaseWakes, or at its next Send, with one wake.
   // Holds nest (the outermost release queues); use HeldWakes to pair them.
   void HoldWakes();
-  void ReleaseWakes();
+  void ReleaseWakes() EXCLUDES(mutex_);
 
   // Ends the window: queued messages are dropped, waiting senders released.
-  void End();
-  bool ended() const;
+  void End() EXCLUDES(mutex_);
+  bool ended() const EXCLUDES(mutex_);
 
-  bool IsWindowThread() const;
+  bool IsWindowThread() const EXCLUDES(mutex_);
   // Messages queued and not yet run (for tests and metrics).
-  size_t pending() const;
+  size_t pending() const EXCLUDES(mutex_);
 
  private:
+  // A sender's message, on its stack until the message has run: running and
+  // done are read and written under mutex_ only.
   struct SentMessage {
     Message message;
     bool running = false;  // the window thread is running it: the sender must stay
@@ -80,21 +84,25 @@ class WindowMessageQueue {
     SentMessage* sent = nullptr;
   };
 
-  void RunEntry(Entry& entry, std::unique_lock<std::mutex>& lock);
-  // With mutex_ held: moves the calling thread's held posts into the queue
-  // (drops them once ended). True when some were queued; the caller wakes.
-  bool QueueHeldPosts();
+  // Runs the entry with mutex_ released, and marks a sent one done.
+  void RunEntry(Entry& entry) REQUIRES(mutex_);
+  // Moves the calling thread's held posts into the queue (drops them once
+  // ended). True when some were queued; the caller wakes.
+  bool QueueHeldPosts() REQUIRES(mutex_);
+  // WaitPumpingSent's wake-up: a Wake since `seen`, the end, or (when it
+  // pumps) a sent message waiting.
+  bool PumpWaitOver(uint64_t seen, bool pump) const REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable windowWake_;  // window thread: new entry or wake
   std::condition_variable senderWake_;  // senders: their message has run or the window ended
-  std::deque<Entry> entries_;
-  bool ended_ = false;
+  std::deque<Entry> entries_ GUARDED_BY(mutex_);
+  bool ended_ GUARDED_BY(mutex_) = false;
   std::atomic<bool> endedFlag_{false};  // ended_, readable without the lock
-  uint64_t wakeCount_ = 0;
+  uint64_t wakeCount_ GUARDED_BY(mutex_) = 0;
   Message idle_;  // window thread only
   std::atomic<bool> running_{false};
-  std::thread::id windowThread_;
+  std::thread::id windowThread_ GUARDED_BY(mutex_);
 };
 
 // Holds the calling thread's wakes on a queue for its own lifetime (nothing

@@ -40,4 +40,11 @@ void WaitLocked(Mutex& mutex, std::condition_variable& changed, TimePoint deadli
   native.release();  // the caller's MutexLock unlocks it
 }
 
+// The same without a deadline: until notified (or a spurious wake-up).
+inline void WaitLocked(Mutex& mutex, std::condition_variable& changed) REQUIRES(mutex) {
+  std::unique_lock<std::mutex> native(mutex.native(), std::adopt_lock);
+  changed.wait(native);
+  native.release();
+}
+
 }  // namespace halvyn

@@ -27,13 +27,13 @@ ReadableOrWakeup::Result ReadableOrWakeup::WaitForWake(int timeoutMs) {
   return WaitOn(-1, timeoutMs);
 }
 
-ReadableOrWakeup::Result ReadableOrWakeup::WaitOn(int socketFd, int timeoutMs) {
+ReadableOrWakeup::Result ReadableOrWakeup::WaitOn(int fd, int timeoutMs) {
   if (wakeFd_ < 0) return Result::kError;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     // poll ignores entries with a negative descriptor, so WaitForWake shares this loop.
-    pollfd entries[2] = {{wakeFd_, POLLIN, 0}, {socketFd, POLLIN, 0}};
+    pollfd entries[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
     int wait = timeoutMs;
     if (timeoutMs >= 0) {
       const auto left =

@@ -1,7 +1,9 @@
-// Waits until a UDP socket is readable or another thread asks for a wake-up.
+// Waits until a UDP socket (or another descriptor) is readable or another
+// thread asks for a wake-up.
 //
 // The wake-up is an eventfd that stays signalled until Clear, so a Wake given
-// before the wait begins is never lost. One thread waits; any thread may Wake.
+// before the wait begins is never lost. One thread waits; any thread may Wake:
+// a Worker's stop callback is the usual caller.
 #pragma once
 
 #include "platform/udp_socket.h"
@@ -30,6 +32,8 @@ class ReadableOrWakeup {
   Result Wait(const UdpSocket& socket, int timeoutMs);
   // Waits for the wake-up alone.
   Result WaitForWake(int timeoutMs);
+  // Waits for a readable descriptor; kReadable also covers its hang-up or error.
+  Result WaitOn(int fd, int timeoutMs);
 
   // Any thread.
   void Wake();
@@ -37,8 +41,6 @@ class ReadableOrWakeup {
   void Clear();
 
  private:
-  Result WaitOn(int socketFd, int timeoutMs);
-
   int wakeFd_ = -1;
   int error_ = 0;
 };

@@ -1,7 +1,9 @@
 #include "platform/signal_watcher.h"
 
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <csignal>
-#include <ctime>
 
 namespace halvyn {
 
@@ -19,20 +21,30 @@ sigset_t WatchedSignals() {
 
 SignalWatcher::SignalWatcher(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
   const sigset_t set = WatchedSignals();
+  signalFd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  // Without the descriptor the signals keep their default action: they still end the process.
+  if (signalFd_ < 0) return;
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  thread_ = std::thread([this, set] {
-    // Wakes every 200 ms to notice the destructor's stop.
-    const timespec pollInterval{0, 200 * 1000 * 1000};
-    while (!stop_.load()) {
-      const int signal = sigtimedwait(&set, nullptr, &pollInterval);
-      if (signal > 0) onSignal_(signal);
-    }
-  });
+  worker_.Start([this](std::stop_token stop) { Watch(stop); }, [this] { wake_.Wake(); });
 }
 
 SignalWatcher::~SignalWatcher() {
-  stop_.store(true);
-  thread_.join();
+  worker_.RequestStop();
+  worker_.Join();
+  if (signalFd_ >= 0) ::close(signalFd_);
+}
+
+void SignalWatcher::Watch(const std::stop_token& stop) {
+  while (!stop.stop_requested()) {
+    const ReadableOrWakeup::Result waited = wake_.WaitOn(signalFd_, -1);
+    if (waited == ReadableOrWakeup::Result::kError) return;
+    if (waited != ReadableOrWakeup::Result::kReadable) continue;  // the stop's wake-up
+    signalfd_siginfo info;
+    // Non-blocking: reads every signal that is pending, then EAGAIN.
+    while (::read(signalFd_, &info, sizeof info) == ssize_t(sizeof info)) {
+      onSignal_(int(info.ssi_signo));
+    }
+  }
 }
 
 }  // namespace halvyn

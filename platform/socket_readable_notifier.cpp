@@ -11,12 +11,10 @@ SocketReadableNotifier::~SocketReadableNotifier() {
 }
 
 bool SocketReadableNotifier::Start() {
-  if (!wake_.valid() || thread_.joinable()) return false;
-  stopRequested_.store(false);
+  if (!wake_.valid() || worker_.started()) return false;
   armed_.store(true);
   wake_.Clear();  // a wake-up left by an earlier Stop
-  thread_ = std::thread([this] { Loop(); });
-  return true;
+  return worker_.Start([this](std::stop_token stop) { Loop(stop); }, [this] { wake_.Wake(); });
 }
 
 void SocketReadableNotifier::Rearm() {
@@ -25,15 +23,14 @@ void SocketReadableNotifier::Rearm() {
 }
 
 void SocketReadableNotifier::Stop() {
-  if (!thread_.joinable()) return;
-  stopRequested_.store(true);
-  wake_.Wake();
-  thread_.join();
+  worker_.RequestStop();
+  worker_.Join();
 }
 
-void SocketReadableNotifier::Loop() {
-  // Flags are set before Wake and read after Clear, so no request is lost.
-  while (!stopRequested_.load()) {
+void SocketReadableNotifier::Loop(const std::stop_token& stop) {
+  // The stop and the arming are set before the wake and read after Clear, so
+  // no request is lost.
+  while (!stop.stop_requested()) {
     if (!armed_.load()) {
       if (wake_.WaitForWake(-1) == ReadableOrWakeup::Result::kError) return;
       wake_.Clear();

@@ -9,10 +9,11 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
+#include <stop_token>
 
 #include "platform/readable_or_wakeup.h"
 #include "platform/udp_socket.h"
+#include "platform/worker.h"
 
 namespace halvyn {
 
@@ -33,17 +34,16 @@ class SocketReadableNotifier {
   // Any thread but the notifier's own: ends and joins the thread. Safe to call twice.
   void Stop();
 
-  bool running() const { return thread_.joinable(); }
+  bool running() const { return worker_.started(); }
 
  private:
-  void Loop();
+  void Loop(const std::stop_token& stop);
 
   const UdpSocket& socket_;
   std::function<void()> onReadable_;
-  ReadableOrWakeup wake_;
+  ReadableOrWakeup wake_;  // Rearm and the stop wake the loop through it
   std::atomic<bool> armed_{true};
-  std::atomic<bool> stopRequested_{false};
-  std::thread thread_;
+  Worker worker_;
 };
 
 }  // namespace halvyn

@@ -1,10 +1,10 @@
 #include "relay/relay_server.h"
 
-#include <thread>
-
 #include "platform/event.h"
 #include "platform/mutex.h"
+#include "platform/stop_waiter.h"
 #include "platform/udp_socket.h"
+#include "platform/worker.h"
 #include "relay/relay_counters.h"
 #include "relay/relay_dispatcher.h"
 #include "relay/relay_receive_loop.h"
@@ -22,11 +22,12 @@ struct RelayServer::Run {
   Mutex clientTableLock;
   RelayDefences defences;
   RelayDispatcher dispatcher;
-  ManualResetEvent receiveEnded;
-  ManualResetEvent sweeperEnded;
-  std::thread receiveThread;
-  std::thread sweeperThread;
-  std::thread pacerThread;  // sends the lists that were merged (see ListBroadcaster)
+  // Ends the sweeper: set when the receive loop ends (on its own too) and by
+  // the sweeper's stop.
+  ManualResetEvent sweepEnd;
+  Worker receiver;  // its stop shuts the socket down
+  Worker sweeper;
+  Worker pacer;  // sends the lists that were merged (see ListBroadcaster)
 };
 
 RelayServer::RelayServer(ClientTable& table, RelayNotices& notices, RouteCommands* routes,
@@ -52,18 +53,20 @@ int RelayServer::Start(uint16_t port) {
         uint32_t(r.socket.RequestReceiveBufferSize(int(limits_.receiveBufferBytes))),
         std::memory_order_relaxed);
   }
-  r.receiveThread = std::thread([this, &r] {
-    RelayReceiveLoop(r.socket, r.dispatcher, &window_);
-    r.receiveEnded.Set();
-    window_.Wake();
-  });
-  r.sweeperThread = std::thread([this, &r] {
-    LivenessSweep(table_, r.clientTableLock, notices_, clock_, r.receiveEnded,
-                  timing_.sweepIntervalMs, timing_.silenceLimitMs);
-    r.sweeperEnded.Set();
-    window_.Wake();
-  });
-  r.pacerThread = std::thread([&r] { r.defences.lists().RunPacer(); });
+  r.receiver.Start(
+      [this, &r](std::stop_token) {
+        RelayReceiveLoop(r.socket, r.dispatcher, &window_);
+        r.sweepEnd.Set();
+      },
+      [&r] { r.socket.Close(); });
+  r.sweeper.Start(
+      [this, &r](std::stop_token) {
+        LivenessSweep(table_, r.clientTableLock, notices_, clock_, r.sweepEnd,
+                      timing_.sweepIntervalMs, timing_.silenceLimitMs);
+      },
+      [&r] { r.sweepEnd.Set(); });
+  r.pacer.Start([&r](std::stop_token) { r.defences.lists().RunPacer(); },
+                [&r] { r.defences.lists().Stop(); });
   relayCounters.boundPort.store(r.socket.LocalEndpoint().port, std::memory_order_relaxed);
   run_ = std::move(run);
   return 0;
@@ -74,18 +77,22 @@ void RelayServer::Stop() {
   Run& r = *run_;
   relayCounters.boundPort.store(0, std::memory_order_relaxed);
   relayCounters.receiveBufferBytes.store(0, std::memory_order_relaxed);
-  r.socket.Close();
-  // The receive thread may be waiting for the window thread to handle a
-  // notice it sent: keep serving those until both threads are done.
-  window_.WaitPumpingSent([&] { return r.receiveEnded.IsSet() && r.sweeperEnded.IsSet(); }, -1);
-  r.receiveThread.join();
-  r.sweeperThread.join();
-  r.defences.lists().Stop();
-  r.pacerThread.join();
+  // The receiver's stop closes the socket. The receive thread may be waiting
+  // for the window thread to handle a notice it sent: keep serving those until
+  // both threads are done. Once the window has ended that wait returns at
+  // once, and the joins wait instead (a Send then returns false at once).
+  WindowQueueStopWaiter waiter(window_);
+  StopWorkers({&r.receiver, &r.sweeper}, waiter, -1);
+  r.receiver.Join();
+  r.sweeper.Join();
+  r.pacer.RequestStop();
+  r.pacer.Join();
   run_.reset();
 }
 
-uint16_t RelayServer::boundPort() const { return run_ ? run_->socket.LocalEndpoint().port : 0; }
+uint16_t RelayServer::boundPort() const {
+  return run_ ? run_->socket.LocalEndpoint().port : 0;
+}
 
 void RelayServer::BroadcastClientList() {
   if (run_) run_->defences.lists().Request();

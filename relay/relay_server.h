@@ -1,8 +1,9 @@
 // The relay server's lifecycle: Start binds the relay socket and starts the
-// receive thread and the sweeper; Stop closes the socket, which ends both.
+// receive thread, the sweeper and the list pacer (Workers); Stop asks them to
+// stop: the receive thread's stop closes the socket.
 //
 // Window thread only (Start, Stop, BroadcastClientList, running). Each run owns
-// its socket, its client-table lock and its two threads; Stop waits for the
+// its socket, its client-table lock and its threads; Stop waits for the
 // threads while serving the window's sent notices (the receive thread may be
 // waiting in one), joins them and frees the run, so a Start right after a Stop
 // gets a fresh socket and lock that nothing of the old run touches.

@@ -23,7 +23,8 @@ std::unique_ptr<PortLearningListener> PortLearningListener::Start(uint16_t slotP
   }
   if (bindError) *bindError = error;
   if (error != 0) return nullptr;
-  listener->thread_ = std::thread([raw = listener.get()] { raw->Run(); });
+  PortLearningListener* raw = listener.get();
+  listener->worker_.Start([raw](std::stop_token) { raw->Run(); }, [raw] { raw->CloseSocket(); });
   return listener;
 }
 
@@ -37,13 +38,13 @@ Ipv4Endpoint PortLearningListener::localEndpoint() const {
   return socket_ ? socket_->LocalEndpoint() : Ipv4Endpoint{};
 }
 
-void PortLearningListener::Close() {
+void PortLearningListener::CloseSocket() {
   MutexLock lock(mutex_);
   if (socket_) socket_->Close();
 }
 
 void PortLearningListener::Join() {
-  if (thread_.joinable()) thread_.join();
+  worker_.Join();
 }
 
 void PortLearningListener::Run() {
@@ -67,7 +68,6 @@ void PortLearningListener::Run() {
     MutexLock lock(mutex_);
     socket_.reset();
   }
-  finished_.store(true, std::memory_order_release);
 }
 
 }  // namespace halvyn

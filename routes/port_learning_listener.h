@@ -11,16 +11,15 @@
 // be bound again at once.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "platform/ipv4.h"
 #include "platform/mutex.h"
 #include "platform/thread_annotations.h"
 #include "platform/udp_socket.h"
+#include "platform/worker.h"
 
 namespace halvyn {
 
@@ -47,10 +46,11 @@ class PortLearningListener {
   // Where the socket is bound; port 0 once the listener has ended.
   Ipv4Endpoint localEndpoint() const;
   // True once the thread has done its work (a report returns before this is set).
-  bool finished() const { return finished_.load(std::memory_order_acquire); }
+  bool finished() const { return worker_.finished(); }
 
-  // Any thread: wakes a waiting receive; the listener ends without a report.
-  void Close();
+  // Any thread: asks the listener to stop; its stop shuts the socket down,
+  // which wakes a waiting receive, and it ends without a report.
+  void Close() { worker_.RequestStop(); }
   // Waits for the thread. Must not be called on the window thread while the
   // window serves messages: a report in progress waits for the window thread.
   void Join();
@@ -58,6 +58,8 @@ class PortLearningListener {
  private:
   PortLearningListener(uint16_t slotPort, PortLearnedReport report);
   void Run();
+  // The stop's wake: shuts the socket down, if the listener still holds one.
+  void CloseSocket() EXCLUDES(mutex_);
 
   const uint16_t slotPort_;
   const PortLearnedReport report_;
@@ -66,8 +68,7 @@ class PortLearningListener {
   // free again at once. That thread reads the pointer without the lock: no
   // other thread changes it.
   std::unique_ptr<UdpSocket> socket_ PT_GUARDED_BY(mutex_);
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
+  Worker worker_;
 };
 
 }  // namespace halvyn
