@@ -1,7 +1,9 @@
 #include "app/command_line.h"
 
 #include <charconv>
+#include <cstdint>
 
+#include "platform/command_options.h"
 #include "platform/ipv4.h"
 
 namespace halvyn {
@@ -68,93 +70,116 @@ bool ParseConsoleLimits(std::string_view text, ConsoleLimits& limits) {
   return at == end;
 }
 
+enum Option : size_t {
+  kConsole,
+  kNoConsole,
+  kStart,
+  kToken,
+  kConsoleLimits,
+  kLanInterface,
+  kLimitDatagramsPerIp,
+  kLimitNamesPerIp,
+  kLimitBytesPerIp,
+  kListBytesPerSecond,
+  kRoutesFromClientsOnly,
+  kRelayReceiveBuffer,
+  kVersion,
+  kHelp,
+};
+
+// In the order of Option.
+constexpr CommandOption kOptions[] = {
+    {"console", true},
+    {"no-console"},
+    {"start"},
+    {"token", true},
+    {"console-limits", true},
+    {"lan-interface", true},
+    {"limit-datagrams-per-ip", true},
+    {"limit-names-per-ip", true},
+    {"limit-bytes-per-ip", true},
+    {"list-bytes-per-second", true},
+    {"routes-from-clients-only"},
+    {"relay-receive-buffer", true},
+    {"version"},
+    {"help"},
+};
+
+// One option of the line; false, with error set, when its value is wrong.
+bool TakeOption(CommandLine& line, size_t option, const std::string& value, std::string& error) {
+  const std::string name = std::string("--") + kOptions[option].name;
+  switch (option) {
+    case kConsole: {
+      const auto endpoint = ParseEndpoint(value);
+      if (!endpoint || endpoint->port == 0) {
+        error = "--console takes ADDR:PORT with an IPv4 address, for example 127.0.0.1:7080";
+        return false;
+      }
+      line.console = true;
+      line.consoleAddress = std::string(SplitHostPort(value)->host);
+      line.consolePort = endpoint->port;
+      return true;
+    }
+    case kNoConsole:
+      line.console = false;
+      return true;
+    case kStart:
+      line.start = true;
+      return true;
+    case kToken:
+      line.token = value;
+      if (value.empty()) error = "--token must not be empty";
+      return !value.empty();
+    case kConsoleLimits:
+      if (ParseConsoleLimits(value, line.consoleLimits)) return true;
+      error = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
+      return false;
+    case kLanInterface:
+      line.lanInterface = value;
+      if (value.empty()) error = "--lan-interface must not be empty";
+      return !value.empty();
+    case kRoutesFromClientsOnly:
+      line.limits.routesFromClientsOnly = true;
+      return true;
+    case kVersion:
+      line.version = true;
+      return true;
+    case kHelp:
+      line.help = true;
+      return true;
+    case kRelayReceiveBuffer: {
+      const auto bytes = ParseWholeNumber(value, 1024u * 1024 * 1024);
+      if (!bytes) error = name + " takes a number of bytes up to 1073741824";
+      if (bytes) line.limits.receiveBufferBytes = uint32_t(*bytes);
+      return bytes.has_value();
+    }
+    default: {
+      const auto number =
+          ParseWholeNumber(value, option == kListBytesPerSecond ? UINT64_MAX : UINT32_MAX);
+      if (!number) {
+        error = name + " takes a whole number (0 turns the limit off)";
+        return false;
+      }
+      if (option == kLimitDatagramsPerIp) line.limits.datagramsPerIp = uint32_t(*number);
+      if (option == kLimitNamesPerIp) line.limits.namesPerIp = uint32_t(*number);
+      if (option == kLimitBytesPerIp) line.limits.bytesPerIp = uint32_t(*number);
+      if (option == kListBytesPerSecond) line.limits.listBytesPerSecond = *number;
+      return true;
+    }
+  }
+}
+
 }  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {
   CommandLine line;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) {
-        error = arg + " needs a value";
-        return false;
-      }
-      out = args[++i];
-      return true;
-    };
-    if (arg == "--console") {
-      std::string endpoint;
-      if (!value(endpoint)) return std::nullopt;
-      const auto colon = endpoint.rfind(':');
-      unsigned port = 0;
-      const char* portText = endpoint.data() + colon + 1;
-      const char* end = endpoint.data() + endpoint.size();
-      if (colon == std::string::npos || !ParseDotted(endpoint.substr(0, colon)) ||
-          std::from_chars(portText, end, port).ptr != end || portText == end || port == 0 ||
-          port > 65535) {
-        error = "--console takes ADDR:PORT with an IPv4 address, for example 127.0.0.1:7080";
-        return std::nullopt;
-      }
-      line.console = true;
-      line.consoleAddress = endpoint.substr(0, colon);
-      line.consolePort = uint16_t(port);
-    } else if (arg == "--no-console") {
-      line.console = false;
-    } else if (arg == "--start") {
-      line.start = true;
-    } else if (arg == "--token") {
-      if (!value(line.token)) return std::nullopt;
-      if (line.token.empty()) {
-        error = "--token must not be empty";
-        return std::nullopt;
-      }
-    } else if (arg == "--limit-datagrams-per-ip" || arg == "--limit-names-per-ip" ||
-               arg == "--limit-bytes-per-ip" || arg == "--list-bytes-per-second" ||
-               arg == "--relay-receive-buffer") {
-      std::string text;
-      if (!value(text)) return std::nullopt;
-      const bool wide = arg == "--list-bytes-per-second";
-      uint64_t number = 0;
-      const char* end = text.data() + text.size();
-      const auto parsed = std::from_chars(text.data(), end, number);
-      if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end ||
-          (!wide && number > UINT32_MAX) ||
-          (arg == "--relay-receive-buffer" && number > 1024u * 1024 * 1024)) {
-        error = arg + (arg == "--relay-receive-buffer"
-                           ? " takes a number of bytes up to 1073741824"
-                           : " takes a whole number (0 turns the limit off)");
-        return std::nullopt;
-      }
-      if (arg == "--limit-datagrams-per-ip") line.limits.datagramsPerIp = uint32_t(number);
-      if (arg == "--limit-names-per-ip") line.limits.namesPerIp = uint32_t(number);
-      if (arg == "--limit-bytes-per-ip") line.limits.bytesPerIp = uint32_t(number);
-      if (wide) line.limits.listBytesPerSecond = number;
-      if (arg == "--relay-receive-buffer") line.limits.receiveBufferBytes = uint32_t(number);
-    } else if (arg == "--routes-from-clients-only") {
-      line.limits.routesFromClientsOnly = true;
-    } else if (arg == "--console-limits") {
-      std::string text;
-      if (!value(text) || !ParseConsoleLimits(text, line.consoleLimits)) {
-        if (error.empty())
-          error = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
-        return std::nullopt;
-      }
-    } else if (arg == "--lan-interface") {
-      if (!value(line.lanInterface)) return std::nullopt;
-      if (line.lanInterface.empty()) {
-        error = "--lan-interface must not be empty";
-        return std::nullopt;
-      }
-    } else if (arg == "--version") {
-      line.version = true;
-    } else if (arg == "--help" || arg == "-h") {
-      line.help = true;
-    } else {
-      error = "unknown option: " + arg;
-      return std::nullopt;
-    }
-  }
+  const CommandOptionHandlers handlers{
+      [&](size_t option, const std::string& value, std::string& message) {
+        return TakeOption(line, option, value, message);
+      },
+      nullptr};
+  if (!ReadCommandOptions(args, kOptions, "unknown option: ", handlers, error)) return std::nullopt;
   return line;
 }
 

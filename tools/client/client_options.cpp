@@ -1,7 +1,8 @@
 #include "tools/client/client_options.h"
 
-#include <charconv>
+#include <cstdint>
 
+#include "platform/command_options.h"
 #include "tools/client/client_command.h"
 
 namespace halvyn {
@@ -31,32 +32,91 @@ const char kClientUsage[] =
 
 namespace {
 
-std::optional<uint32_t> ParseMilliseconds(const std::string& text) {
-  uint32_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
+enum Option : size_t {
+  kHelp,
+  kVersion,
+  kVerbose,
+  kServer,
+  kBind,
+  kName,
+  kP2p,
+  kKeepAliveInterval,
+  kTimeout,
+};
 
-std::optional<uint16_t> ParsePortText(std::string_view text) {
-  uint16_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
+// In the order of Option.
+constexpr CommandOption kOptions[] = {
+    {"help"},          {"version"},    {"verbose"},   {"server", true},
+    {"bind", true},    {"name", true}, {"p2p", true}, {"keepalive-interval", true},
+    {"timeout", true},
+};
 
-// "HOST" or "HOST:PORT"; the port keeps its value when left out.
-bool SplitHostPort(const std::string& text, std::string& host, uint16_t& port) {
-  const size_t colon = text.rfind(':');
-  host = text.substr(0, colon);
-  if (colon != std::string::npos) {
-    const auto parsed = ParsePortText(std::string_view(text).substr(colon + 1));
-    if (!parsed) return false;
-    port = *parsed;
+// One option; false, with error set, when its value is wrong.
+bool TakeOption(ClientOptions& options, size_t option, const std::string& value,
+                std::string& error) {
+  switch (option) {
+    case kHelp:
+      options.help = true;
+      return true;
+    case kVersion:
+      options.version = true;
+      return true;
+    case kVerbose:
+      options.verbose = true;
+      return true;
+    case kServer: {
+      // "HOST" or "HOST:PORT"; the port keeps its default when left out.
+      const auto split = value.find(':') == std::string::npos
+                             ? std::optional(HostAndPort{value, options.serverPort})
+                             : SplitHostPort(value);
+      if (!split || split->host.empty()) {
+        error = "--server takes HOST or HOST:PORT, not " + value;
+        return false;
+      }
+      options.serverHost = std::string(split->host);
+      options.serverPort = split->port;
+      return true;
+    }
+    case kBind: {
+      // "ADDR" or "ADDR:PORT"; without a port the system chooses one.
+      std::optional<Ipv4Endpoint> address = ParseEndpoint(value);
+      if (value.find(':') == std::string::npos) {
+        if (const auto dotted = ParseDotted(value)) address = Ipv4Endpoint{*dotted, 0};
+      }
+      if (!address) {
+        error = "--bind takes ADDR or ADDR:PORT with a dotted address, not " + value;
+        return false;
+      }
+      options.bind = *address;
+      return true;
+    }
+    case kName:
+      if (value.empty() || value.size() > 31) {
+        error = "--name takes 1 to 31 characters";
+        return false;
+      }
+      options.name = value;
+      return true;
+    case kP2p: {
+      const auto endpoint = ParseEndpoint(value);
+      if (!endpoint) {
+        error = "--p2p takes IP:PORT, not " + value;
+        return false;
+      }
+      options.p2p = *endpoint;
+      return true;
+    }
+    default: {
+      const auto ms = ParseWholeNumber(value, UINT32_MAX);
+      if (!ms || (option == kTimeout && *ms == 0)) {
+        error = std::string("--") + kOptions[option].name +
+                " takes a number of milliseconds, not " + value;
+        return false;
+      }
+      (option == kTimeout ? options.timeoutMs : options.keepAliveIntervalMs) = uint32_t(*ms);
+      return true;
+    }
   }
-  return !host.empty();
 }
 
 }  // namespace
@@ -65,72 +125,12 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
                                                 std::string& error) {
   ClientOptions options;
   std::vector<std::string> words;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const auto value = [&]() -> const std::string* {
-      if (i + 1 >= args.size()) {
-        error = arg + " needs a value";
-        return nullptr;
-      }
-      return &args[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--verbose") {
-      options.verbose = true;
-    } else if (arg == "--server") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      if (!SplitHostPort(*text, options.serverHost, options.serverPort)) {
-        error = "--server takes HOST or HOST:PORT, not " + *text;
-        return std::nullopt;
-      }
-    } else if (arg == "--bind") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      std::string host;
-      uint16_t port = 0;
-      const auto address = SplitHostPort(*text, host, port) ? ParseDotted(host) : std::nullopt;
-      if (!address) {
-        error = "--bind takes ADDR or ADDR:PORT with a dotted address, not " + *text;
-        return std::nullopt;
-      }
-      options.bind = {*address, port};
-    } else if (arg == "--name") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      if (text->empty() || text->size() > 31) {
-        error = "--name takes 1 to 31 characters";
-        return std::nullopt;
-      }
-      options.name = *text;
-    } else if (arg == "--p2p") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      const auto endpoint = ParseEndpoint(*text);
-      if (!endpoint) {
-        error = "--p2p takes IP:PORT, not " + *text;
-        return std::nullopt;
-      }
-      options.p2p = *endpoint;
-    } else if (arg == "--keepalive-interval" || arg == "--timeout") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      const auto ms = ParseMilliseconds(*text);
-      if (!ms || (arg == "--timeout" && *ms == 0)) {
-        error = arg + " takes a number of milliseconds, not " + *text;
-        return std::nullopt;
-      }
-      (arg == "--timeout" ? options.timeoutMs : options.keepAliveIntervalMs) = *ms;
-    } else if (arg.starts_with("--")) {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    } else {
-      words.push_back(arg);
-    }
-  }
+  const CommandOptionHandlers handlers{
+      [&](size_t option, const std::string& value, std::string& message) {
+        return TakeOption(options, option, value, message);
+      },
+      [&](const std::string& word) { words.push_back(word); }};
+  if (!ReadCommandOptions(args, kOptions, "unknown option ", handlers, error)) return std::nullopt;
   if (options.help || options.version) return options;
 
   options.commands = GroupCommandWords(words);

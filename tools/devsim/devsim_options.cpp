@@ -1,7 +1,6 @@
 #include "tools/devsim/devsim_options.h"
 
-#include <charconv>
-
+#include "platform/command_options.h"
 #include "platform/mac_address.h"
 
 namespace halvyn::devsim {
@@ -33,25 +32,99 @@ const char kDevsimUsage[] =
 
 namespace {
 
-bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
-  int base = 10;
-  std::string_view digits = text;
-  if (digits.starts_with("0x") || digits.starts_with("0X")) {
-    base = 16;
-    digits.remove_prefix(2);
-  }
-  if (digits.empty()) return false;
-  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  return error == std::errc() && end == digits.data() + digits.size() && value <= max;
-}
+enum Option : size_t {
+  kHelp,
+  kNoAnnounce,
+  kQuiet,
+  kId,
+  kName,
+  kMac,
+  kFpgaVersion,
+  kByte18,
+  kByte19,
+  kIntervalMs,
+  kAnnounceTo,
+  kListen,
+  kInterface,
+  kDumpFile,
+};
 
-std::optional<Ipv4Endpoint> ParseEndpoint(const std::string& text) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string::npos) return std::nullopt;
-  const std::optional<uint32_t> address = ParseDotted(std::string_view(text).substr(0, colon));
-  uint32_t port = 0;
-  if (!address || !ParseNumber(text.substr(colon + 1), 65535, port)) return std::nullopt;
-  return Ipv4Endpoint{*address, uint16_t(port)};
+// In the order of Option.
+constexpr CommandOption kOptions[] = {
+    {"help"},
+    {"no-announce"},
+    {"quiet"},
+    {"id", true},
+    {"name", true},
+    {"mac", true},
+    {"fpga-version", true},
+    {"byte18", true},
+    {"byte19", true},
+    {"interval-ms", true},
+    {"announce-to", true},
+    {"listen", true},
+    {"interface", true},
+    {"dump-file", true},
+};
+
+// One option; false when its value is wrong. macGiven notes --mac.
+bool TakeOption(DevsimOptions& options, bool& macGiven, size_t option, const std::string& value) {
+  DeviceAnnouncementFields& announcement = options.announcement;
+  switch (option) {
+    case kHelp:
+      options.help = true;
+      return true;
+    case kNoAnnounce:
+      options.announce = false;
+      return true;
+    case kQuiet:
+      options.quiet = true;
+      return true;
+    case kId:
+      announcement.deviceId = value;
+      return true;
+    case kName:
+      announcement.deviceName = value;
+      return true;
+    case kDumpFile:
+      options.dumpFile = value;
+      return true;
+    case kMac: {
+      const std::optional<MacAddress> mac = ParseMac(value);
+      if (mac) announcement.mac = *mac;
+      macGiven = macGiven || mac;
+      return mac.has_value();
+    }
+    case kFpgaVersion: {
+      const auto number = ParseWholeNumber("0x" + value, 0xFFFF, true);
+      if (value.size() == 4 && number) announcement.fpgaVersion = uint16_t(*number);
+      return value.size() == 4 && number;
+    }
+    case kByte18:
+    case kByte19: {
+      const auto number = ParseWholeNumber(value, 255, true);
+      if (number)
+        (option == kByte18 ? announcement.byte18 : announcement.byte19) = uint8_t(*number);
+      return number.has_value();
+    }
+    case kIntervalMs: {
+      const auto number = ParseWholeNumber(value, 3600000, true);
+      if (number && *number != 0) options.intervalMs = uint32_t(*number);
+      return number && *number != 0;
+    }
+    case kAnnounceTo:
+    case kListen: {
+      const std::optional<Ipv4Endpoint> endpoint = ParseEndpoint(value);
+      if (endpoint) (option == kListen ? options.listen : options.announceTo) = *endpoint;
+      return endpoint.has_value();
+    }
+    case kInterface: {
+      const std::optional<uint32_t> address = ParseDotted(value);
+      if (address) options.sourceAddress = *address;
+      return address.has_value();
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -67,68 +140,15 @@ std::optional<DevsimOptions> ParseDevsimOptions(const std::vector<std::string>& 
                                                 std::string& error) {
   DevsimOptions options;
   bool macGiven = false;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& option = arguments[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= arguments.size()) {
-        error = option + " needs a value";
+  const CommandOptionHandlers handlers{
+      [&](size_t option, const std::string& value, std::string& message) {
+        if (TakeOption(options, macGiven, option, value)) return true;
+        message = std::string("invalid value for --") + kOptions[option].name + ": " + value;
         return false;
-      }
-      out = arguments[++i];
-      return true;
-    };
-    auto invalid = [&](const std::string& text) {
-      error = "invalid value for " + option + ": " + text;
-      return std::nullopt;
-    };
-    std::string text;
-    uint32_t number = 0;
-    if (option == "--help" || option == "-h") {
-      options.help = true;
-    } else if (option == "--no-announce") {
-      options.announce = false;
-    } else if (option == "--quiet") {
-      options.quiet = true;
-    } else if (option == "--id") {
-      if (!value(options.announcement.deviceId)) return std::nullopt;
-    } else if (option == "--name") {
-      if (!value(options.announcement.deviceName)) return std::nullopt;
-    } else if (option == "--mac") {
-      if (!value(text)) return std::nullopt;
-      const std::optional<MacAddress> mac = ParseMac(text);
-      if (!mac) return invalid(text);
-      options.announcement.mac = *mac;
-      macGiven = true;
-    } else if (option == "--fpga-version") {
-      if (!value(text)) return std::nullopt;
-      if (text.size() != 4 || !ParseNumber("0x" + text, 0xFFFF, number)) return invalid(text);
-      options.announcement.fpgaVersion = uint16_t(number);
-    } else if (option == "--byte18" || option == "--byte19") {
-      if (!value(text)) return std::nullopt;
-      if (!ParseNumber(text, 255, number)) return invalid(text);
-      (option == "--byte18" ? options.announcement.byte18 : options.announcement.byte19) =
-          uint8_t(number);
-    } else if (option == "--interval-ms") {
-      if (!value(text)) return std::nullopt;
-      if (!ParseNumber(text, 3600000, number) || number == 0) return invalid(text);
-      options.intervalMs = number;
-    } else if (option == "--announce-to" || option == "--listen") {
-      if (!value(text)) return std::nullopt;
-      const std::optional<Ipv4Endpoint> endpoint = ParseEndpoint(text);
-      if (!endpoint) return invalid(text);
-      (option == "--listen" ? options.listen : options.announceTo) = *endpoint;
-    } else if (option == "--interface") {
-      if (!value(text)) return std::nullopt;
-      const std::optional<uint32_t> address = ParseDotted(text);
-      if (!address) return invalid(text);
-      options.sourceAddress = *address;
-    } else if (option == "--dump-file") {
-      if (!value(options.dumpFile)) return std::nullopt;
-    } else {
-      error = "unknown option " + option;
-      return std::nullopt;
-    }
-  }
+      },
+      nullptr};
+  if (!ReadCommandOptions(arguments, kOptions, "unknown option ", handlers, error))
+    return std::nullopt;
   if (!macGiven) options.announcement.mac = DefaultDevsimMac(options.announcement.deviceId);
   return options;
 }

@@ -1,0 +1,98 @@
+#include "platform/command_options.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <charconv>
+
+namespace halvyn {
+
+namespace {
+
+// getopt_long returns a long option as its index plus this, above every
+// character it returns otherwise (1 for a word, ':', '?', 'h').
+constexpr int kFirstOption = 256;
+
+// "-x" and the like: one "-" and more, and not "-h".
+bool IsSingleDashWord(const std::string& word) {
+  return word.size() > 1 && word[0] == '-' && word[1] != '-' && word != "-h";
+}
+
+}  // namespace
+
+bool ReadCommandOptions(const std::vector<std::string>& args,
+                        std::span<const CommandOption> options, std::string_view unknownPrefix,
+                        const CommandOptionHandlers& handlers, std::string& error) {
+  std::vector<option> longOptions;
+  int help = -1;
+  for (size_t i = 0; i < options.size(); ++i) {
+    longOptions.push_back({options[i].name, options[i].takesValue ? required_argument : no_argument,
+                           nullptr, kFirstOption + int(i)});
+    if (std::string_view(options[i].name) == "help") help = kFirstOption + int(i);
+  }
+  longOptions.push_back({});
+  // getopt_long reads argv[1] on; in return-in-order mode ("-" first) it
+  // never reorders the words.
+  std::vector<char*> argv{const_cast<char*>("")};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const int argc = int(args.size()) + 1;
+
+  const auto unknown = [&](const std::string& word) {
+    error = std::string(unknownPrefix) + word;
+    return false;
+  };
+  optind = 0;  // a new scan
+  opterr = 0;  // the caller reports
+  for (;;) {
+    // Each call reads the word at optind: "-h" is the only cluster of short
+    // options it ever sees, so a call never stops inside a word.
+    const int at = std::max(optind, 1);
+    if (at >= argc) return true;
+    const std::string& word = args[size_t(at) - 1];
+    if (word == "--") return unknown(word);
+    if (IsSingleDashWord(word)) {
+      if (!handlers.word) return unknown(word);
+      handlers.word(word);
+      optind = at + 1;
+      continue;
+    }
+    int code = getopt_long(argc, argv.data(), "-:h", longOptions.data(), nullptr);
+    if (code == -1) return true;
+    if (code == 1) {
+      if (!handlers.word) return unknown(word);
+      handlers.word(word);
+      continue;
+    }
+    if (code == ':') {
+      // Only a word that names an option in full is missing its value.
+      const auto named = std::find_if(options.begin(), options.end(), [&](const CommandOption& o) {
+        return o.takesValue && word == "--" + std::string(o.name);
+      });
+      if (named == options.end()) return unknown(word);
+      error = word + " needs a value";
+      return false;
+    }
+    if (code == 'h' && help >= 0) code = help;
+    if (code < kFirstOption) return unknown(word);
+    const size_t index = size_t(code - kFirstOption);
+    // getopt_long also takes "--name=value" and unambiguous abbreviations.
+    if (word != "-h" && word != "--" + std::string(options[index].name)) return unknown(word);
+    if (!handlers.option(index, optarg ? optarg : "", error)) return false;
+  }
+}
+
+std::optional<uint64_t> ParseWholeNumber(std::string_view text, uint64_t most, bool hex) {
+  int base = 10;
+  if (hex && (text.starts_with("0x") || text.starts_with("0X"))) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, failure] = std::from_chars(text.data(), end, value, base);
+  if (text.empty() || failure != std::errc() || stop != end || value > most) return std::nullopt;
+  return value;
+}
+
+}  // namespace halvyn
