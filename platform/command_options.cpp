@@ -13,11 +13,6 @@ namespace {
 // character it returns otherwise (1 for a word, ':', '?', 'h').
 constexpr int kFirstOption = 256;
 
-// "-x" and the like: one "-" and more, and not "-h".
-bool IsSingleDashWord(const std::string& word) {
-  return word.size() > 1 && word[0] == '-' && word[1] != '-' && word != "-h";
-}
-
 }  // namespace
 
 bool ReadCommandOptions(const std::vector<std::string>& args,
@@ -31,10 +26,16 @@ bool ReadCommandOptions(const std::vector<std::string>& args,
     if (std::string_view(options[i].name) == "help") help = kFirstOption + int(i);
   }
   longOptions.push_back({});
-  // getopt_long reads argv[1] on; in return-in-order mode ("-" first) it
-  // never reorders the words.
+  // getopt_long reads argv[1] on; in return-in-order mode ("-" first in its
+  // option string) it never reorders the words. It sees "-" in place of "--"
+  // and of every word that starts with one "-" but "-h", so to it they are
+  // words; words and values are then taken from args.
   std::vector<char*> argv{const_cast<char*>("")};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : args) {
+    const bool dashWord =
+        arg == "--" || (arg.size() > 1 && arg[0] == '-' && arg[1] != '-' && arg != "-h");
+    argv.push_back(const_cast<char*>(dashWord ? "-" : arg.c_str()));
+  }
   argv.push_back(nullptr);
   const int argc = int(args.size()) + 1;
 
@@ -45,22 +46,15 @@ bool ReadCommandOptions(const std::vector<std::string>& args,
   optind = 0;  // a new scan
   opterr = 0;  // the caller reports
   for (;;) {
-    // Each call reads the word at optind: "-h" is the only cluster of short
-    // options it ever sees, so a call never stops inside a word.
+    // Each call reads the word at optind, and the next one for a value: "-h"
+    // is the only cluster of short options it sees, so no call stops inside a
+    // word.
     const int at = std::max(optind, 1);
-    if (at >= argc) return true;
-    const std::string& word = args[size_t(at) - 1];
-    if (word == "--") return unknown(word);
-    if (IsSingleDashWord(word)) {
-      if (!handlers.word) return unknown(word);
-      handlers.word(word);
-      optind = at + 1;
-      continue;
-    }
     int code = getopt_long(argc, argv.data(), "-:h", longOptions.data(), nullptr);
     if (code == -1) return true;
+    const std::string& word = args[size_t(at) - 1];
     if (code == 1) {
-      if (!handlers.word) return unknown(word);
+      if (!handlers.word || word == "--") return unknown(word);
       handlers.word(word);
       continue;
     }
@@ -78,7 +72,9 @@ bool ReadCommandOptions(const std::vector<std::string>& args,
     const size_t index = size_t(code - kFirstOption);
     // getopt_long also takes "--name=value" and unambiguous abbreviations.
     if (word != "-h" && word != "--" + std::string(options[index].name)) return unknown(word);
-    if (!handlers.option(index, optarg ? optarg : "", error)) return false;
+    static const std::string kNoValue;
+    if (!handlers.option(index, options[index].takesValue ? args[size_t(at)] : kNoValue, error))
+      return false;
   }
 }
 

@@ -2,7 +2,9 @@
 // getopt_long under one set of rules: an option is a word that starts with
 // "--" and names the option in full (no abbreviations, no "--name=value"),
 // its value is the next word whatever that word is, and "-h" is short for
-// "--help". "--" on its own ends nothing: it is an unknown option.
+// "--help". Any other word is a word of the program's own ("-x" and "-"
+// included), or an unknown option for a program that takes none; "--" on its
+// own is always an unknown option.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +26,8 @@ struct CommandOptionHandlers {
   // The option options[index] with its value ("" for one without). Returns
   // false, having set the error, when the value is wrong.
   std::function<bool(size_t index, const std::string& value, std::string& error)> option;
-  // A word that is not an option, or a word of one "-" and more; when empty,
-  // such a word is an unknown option.
+  // A word that is not an option; when empty, such a word is an unknown
+  // option.
   std::function<void(const std::string& word)> word;
 };
 
