@@ -141,6 +141,7 @@ TEST(ClientOptions, OnlyDoubleDashWordsAreOptionsAndTheyAreSpeltOutInFull) {
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->commands, (std::vector<std::string>{"echo -x -"}));
   EXPECT_TRUE(Options({"-h"})->help);
+  EXPECT_EQ(Options({"-1", "--name", "a"})->name, "a");
   for (const char* wrong : {"--nam", "--name=a", "--"}) {
     EXPECT_FALSE(Options({"--name", "a", wrong}, &error));
     EXPECT_EQ(error, std::string("unknown option ") + wrong);
