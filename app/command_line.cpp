@@ -70,103 +70,24 @@ bool ParseConsoleLimits(std::string_view text, ConsoleLimits& limits) {
   return at == end;
 }
 
-enum Option : size_t {
-  kConsole,
-  kNoConsole,
-  kStart,
-  kToken,
-  kConsoleLimits,
-  kLanInterface,
-  kLimitDatagramsPerIp,
-  kLimitNamesPerIp,
-  kLimitBytesPerIp,
-  kListBytesPerSecond,
-  kRoutesFromClientsOnly,
-  kRelayReceiveBuffer,
-  kVersion,
-  kHelp,
-};
+// A number from 0 to most into field.
+template <typename Field>
+CommandOption NumberOption(const char* name, uint64_t most, const char* takes, Field& field) {
+  return OptionWithValue(name, [=, &field](const std::string& value, std::string& error) {
+    const auto number = ParseWholeNumber(value, most);
+    if (!number) error = std::string("--") + name + takes;
+    if (number) field = Field(*number);
+    return number.has_value();
+  });
+}
 
-// In the order of Option.
-constexpr CommandOption kOptions[] = {
-    {"console", true},
-    {"no-console"},
-    {"start"},
-    {"token", true},
-    {"console-limits", true},
-    {"lan-interface", true},
-    {"limit-datagrams-per-ip", true},
-    {"limit-names-per-ip", true},
-    {"limit-bytes-per-ip", true},
-    {"list-bytes-per-second", true},
-    {"routes-from-clients-only"},
-    {"relay-receive-buffer", true},
-    {"version"},
-    {"help"},
-};
-
-// One option of the line; false, with error set, when its value is wrong.
-bool TakeOption(CommandLine& line, size_t option, const std::string& value, std::string& error) {
-  const std::string name = std::string("--") + kOptions[option].name;
-  switch (option) {
-    case kConsole: {
-      const auto endpoint = ParseEndpoint(value);
-      if (!endpoint || endpoint->port == 0) {
-        error = "--console takes ADDR:PORT with an IPv4 address, for example 127.0.0.1:7080";
-        return false;
-      }
-      line.console = true;
-      line.consoleAddress = std::string(SplitHostPort(value)->host);
-      line.consolePort = endpoint->port;
-      return true;
-    }
-    case kNoConsole:
-      line.console = false;
-      return true;
-    case kStart:
-      line.start = true;
-      return true;
-    case kToken:
-      line.token = value;
-      if (value.empty()) error = "--token must not be empty";
-      return !value.empty();
-    case kConsoleLimits:
-      if (ParseConsoleLimits(value, line.consoleLimits)) return true;
-      error = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
-      return false;
-    case kLanInterface:
-      line.lanInterface = value;
-      if (value.empty()) error = "--lan-interface must not be empty";
-      return !value.empty();
-    case kRoutesFromClientsOnly:
-      line.limits.routesFromClientsOnly = true;
-      return true;
-    case kVersion:
-      line.version = true;
-      return true;
-    case kHelp:
-      line.help = true;
-      return true;
-    case kRelayReceiveBuffer: {
-      const auto bytes = ParseWholeNumber(value, 1024u * 1024 * 1024);
-      if (!bytes) error = name + " takes a number of bytes up to 1073741824";
-      if (bytes) line.limits.receiveBufferBytes = uint32_t(*bytes);
-      return bytes.has_value();
-    }
-    default: {
-      const auto number =
-          ParseWholeNumber(value, option == kListBytesPerSecond ? UINT64_MAX : UINT32_MAX);
-      if (!number) {
-        error = name + " takes a whole number (0 turns the limit off)";
-        return false;
-      }
-      if (option == kLimitDatagramsPerIp) line.limits.datagramsPerIp = uint32_t(*number);
-      if (option == kLimitNamesPerIp) line.limits.namesPerIp = uint32_t(*number);
-      if (option == kLimitBytesPerIp) line.limits.bytesPerIp = uint32_t(*number);
-      if (option == kListBytesPerSecond) line.limits.listBytesPerSecond = *number;
-      return true;
-    }
-  }
+// Any text but the empty one into field.
+CommandOption TextOption(const char* name, std::string& field) {
+  return OptionWithValue(name, [name, &field](const std::string& value, std::string& error) {
+    if (value.empty()) error = std::string("--") + name + " must not be empty";
+    field = value;
+    return !value.empty();
+  });
 }
 
 }  // namespace
@@ -174,12 +95,42 @@ bool TakeOption(CommandLine& line, size_t option, const std::string& value, std:
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {
   CommandLine line;
-  const CommandOptionHandlers handlers{
-      [&](size_t option, const std::string& value, std::string& message) {
-        return TakeOption(line, option, value, message);
-      },
-      nullptr};
-  if (!ReadCommandOptions(args, kOptions, "unknown option: ", handlers, error)) return std::nullopt;
+  const auto console = [&](const std::string& value, std::string& message) {
+    const auto endpoint = ParseEndpoint(value);
+    if (!endpoint || endpoint->port == 0) {
+      message = "--console takes ADDR:PORT with an IPv4 address, for example 127.0.0.1:7080";
+      return false;
+    }
+    line.console = true;
+    line.consoleAddress = std::string(SplitHostPort(value)->host);
+    line.consolePort = endpoint->port;
+    return true;
+  };
+  const auto consoleLimits = [&](const std::string& value, std::string& message) {
+    if (ParseConsoleLimits(value, line.consoleLimits)) return true;
+    message = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
+    return false;
+  };
+  RelayLimits& limits = line.limits;
+  constexpr char kLimit[] = " takes a whole number (0 turns the limit off)";
+  const CommandOption options[] = {
+      OptionWithValue("console", console),
+      OptionFlag("no-console", line.console, false),
+      OptionFlag("start", line.start),
+      TextOption("token", line.token),
+      OptionWithValue("console-limits", consoleLimits),
+      TextOption("lan-interface", line.lanInterface),
+      NumberOption("limit-datagrams-per-ip", UINT32_MAX, kLimit, limits.datagramsPerIp),
+      NumberOption("limit-names-per-ip", UINT32_MAX, kLimit, limits.namesPerIp),
+      NumberOption("limit-bytes-per-ip", UINT32_MAX, kLimit, limits.bytesPerIp),
+      NumberOption("list-bytes-per-second", UINT64_MAX, kLimit, limits.listBytesPerSecond),
+      OptionFlag("routes-from-clients-only", limits.routesFromClientsOnly),
+      NumberOption("relay-receive-buffer", 1024u * 1024 * 1024,
+                   " takes a number of bytes up to 1073741824", limits.receiveBufferBytes),
+      OptionFlag("version", line.version),
+      OptionFlag("help", line.help),
+  };
+  if (!ReadCommandOptions(args, options, "unknown option: ", nullptr, error)) return std::nullopt;
   return line;
 }
 

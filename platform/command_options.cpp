@@ -15,15 +15,26 @@ constexpr int kFirstOption = 256;
 
 }  // namespace
 
+CommandOption OptionFlag(std::string name, bool& field, bool value) {
+  return {std::move(name), nullptr, [&field, value] { field = value; }};
+}
+
+CommandOption OptionWithValue(
+    std::string name, std::function<bool(const std::string& value, std::string& error)> take) {
+  return {std::move(name), std::move(take), nullptr};
+}
+
 bool ReadCommandOptions(const std::vector<std::string>& args,
                         std::span<const CommandOption> options, std::string_view unknownPrefix,
-                        const CommandOptionHandlers& handlers, std::string& error) {
+                        const std::function<void(const std::string& word)>& word,
+                        std::string& error) {
   std::vector<option> longOptions;
   int help = -1;
   for (size_t i = 0; i < options.size(); ++i) {
-    longOptions.push_back({options[i].name, options[i].takesValue ? required_argument : no_argument,
-                           nullptr, kFirstOption + int(i)});
-    if (std::string_view(options[i].name) == "help") help = kFirstOption + int(i);
+    longOptions.push_back({options[i].name.c_str(),
+                           options[i].take ? required_argument : no_argument, nullptr,
+                           kFirstOption + int(i)});
+    if (options[i].name == "help") help = kFirstOption + int(i);
   }
   longOptions.push_back({});
   // getopt_long reads argv[1] on; in return-in-order mode ("-" first in its
@@ -39,8 +50,8 @@ bool ReadCommandOptions(const std::vector<std::string>& args,
   argv.push_back(nullptr);
   const int argc = int(args.size()) + 1;
 
-  const auto unknown = [&](const std::string& word) {
-    error = std::string(unknownPrefix) + word;
+  const auto unknown = [&](const std::string& given) {
+    error = std::string(unknownPrefix) + given;
     return false;
   };
   optind = 0;  // a new scan
@@ -52,29 +63,31 @@ bool ReadCommandOptions(const std::vector<std::string>& args,
     const int at = std::max(optind, 1);
     int code = getopt_long(argc, argv.data(), "-:h", longOptions.data(), nullptr);
     if (code == -1) return true;
-    const std::string& word = args[size_t(at) - 1];
+    const std::string& given = args[size_t(at) - 1];
     if (code == 1) {
-      if (!handlers.word || word == "--") return unknown(word);
-      handlers.word(word);
+      if (!word || given == "--") return unknown(given);
+      word(given);
       continue;
     }
     if (code == ':') {
       // Only a word that names an option in full is missing its value.
       const auto named = std::find_if(options.begin(), options.end(), [&](const CommandOption& o) {
-        return o.takesValue && word == "--" + std::string(o.name);
+        return o.take && given == "--" + o.name;
       });
-      if (named == options.end()) return unknown(word);
-      error = word + " needs a value";
+      if (named == options.end()) return unknown(given);
+      error = given + " needs a value";
       return false;
     }
     if (code == 'h' && help >= 0) code = help;
-    if (code < kFirstOption) return unknown(word);
-    const size_t index = size_t(code - kFirstOption);
+    if (code < kFirstOption) return unknown(given);
+    const CommandOption& chosen = options[size_t(code - kFirstOption)];
     // getopt_long also takes "--name=value" and unambiguous abbreviations.
-    if (word != "-h" && word != "--" + std::string(options[index].name)) return unknown(word);
-    static const std::string kNoValue;
-    if (!handlers.option(index, options[index].takesValue ? args[size_t(at)] : kNoValue, error))
+    if (given != "-h" && given != "--" + chosen.name) return unknown(given);
+    if (!chosen.take) {
+      chosen.set();
+    } else if (!chosen.take(args[size_t(at)], error)) {
       return false;
+    }
   }
 }
 

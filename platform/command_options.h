@@ -18,27 +18,30 @@
 namespace halvyn {
 
 struct CommandOption {
-  const char* name;  // without the leading "--"
-  bool takesValue = false;
+  std::string name;  // without the leading "--"
+  // An option with a value: takes it, or returns false having set the error.
+  std::function<bool(const std::string& value, std::string& error)> take;
+  // An option without a value.
+  std::function<void()> set;
 };
 
-struct CommandOptionHandlers {
-  // The option options[index] with its value ("" for one without). Returns
-  // false, having set the error, when the value is wrong.
-  std::function<bool(size_t index, const std::string& value, std::string& error)> option;
-  // A word that is not an option; when empty, such a word is an unknown
-  // option.
-  std::function<void(const std::string& word)> word;
-};
+// An option without a value that sets field to value.
+CommandOption OptionFlag(std::string name, bool& field, bool value = true);
+// An option with a value, taken by take.
+CommandOption OptionWithValue(
+    std::string name, std::function<bool(const std::string& value, std::string& error)> take);
 
-// Reads args (the program name left out) in order. On the first word it does
-// not take, returns false with error set: "--NAME needs a value" for an option
+// Reads args (the program name left out) in order, calling each option's
+// take or set, and word for every word that is not an option (when word is
+// empty, such a word is an unknown option). On the first word it does not
+// take, returns false with error set: "--NAME needs a value" for an option
 // without its value, unknownPrefix and the word for anything else, or what
-// the option handler set. Uses getopt_long's process-wide state: call it from
+// the option's take set. Uses getopt_long's process-wide state: call it from
 // one thread at a time.
 bool ReadCommandOptions(const std::vector<std::string>& args,
                         std::span<const CommandOption> options, std::string_view unknownPrefix,
-                        const CommandOptionHandlers& handlers, std::string& error);
+                        const std::function<void(const std::string& word)>& word,
+                        std::string& error);
 
 // All of text as a number from 0 to most: decimal, or hexadecimal after "0x"
 // or "0X" when hex is set.

@@ -32,91 +32,17 @@ const char kClientUsage[] =
 
 namespace {
 
-enum Option : size_t {
-  kHelp,
-  kVersion,
-  kVerbose,
-  kServer,
-  kBind,
-  kName,
-  kP2p,
-  kKeepAliveInterval,
-  kTimeout,
-};
-
-// In the order of Option.
-constexpr CommandOption kOptions[] = {
-    {"help"},          {"version"},    {"verbose"},   {"server", true},
-    {"bind", true},    {"name", true}, {"p2p", true}, {"keepalive-interval", true},
-    {"timeout", true},
-};
-
-// One option; false, with error set, when its value is wrong.
-bool TakeOption(ClientOptions& options, size_t option, const std::string& value,
-                std::string& error) {
-  switch (option) {
-    case kHelp:
-      options.help = true;
-      return true;
-    case kVersion:
-      options.version = true;
-      return true;
-    case kVerbose:
-      options.verbose = true;
-      return true;
-    case kServer: {
-      // "HOST" or "HOST:PORT"; the port keeps its default when left out.
-      const auto split = value.find(':') == std::string::npos
-                             ? std::optional(HostAndPort{value, options.serverPort})
-                             : SplitHostPort(value);
-      if (!split || split->host.empty()) {
-        error = "--server takes HOST or HOST:PORT, not " + value;
-        return false;
-      }
-      options.serverHost = std::string(split->host);
-      options.serverPort = split->port;
-      return true;
+// Milliseconds into field; 0 only when zero is set.
+CommandOption MillisecondsOption(const char* name, bool zero, uint32_t& field) {
+  return OptionWithValue(name, [=, &field](const std::string& value, std::string& error) {
+    const auto ms = ParseWholeNumber(value, UINT32_MAX);
+    if (!ms || (!zero && *ms == 0)) {
+      error = std::string("--") + name + " takes a number of milliseconds, not " + value;
+      return false;
     }
-    case kBind: {
-      // "ADDR" or "ADDR:PORT"; without a port the system chooses one.
-      std::optional<Ipv4Endpoint> address = ParseEndpoint(value);
-      if (value.find(':') == std::string::npos) {
-        if (const auto dotted = ParseDotted(value)) address = Ipv4Endpoint{*dotted, 0};
-      }
-      if (!address) {
-        error = "--bind takes ADDR or ADDR:PORT with a dotted address, not " + value;
-        return false;
-      }
-      options.bind = *address;
-      return true;
-    }
-    case kName:
-      if (value.empty() || value.size() > 31) {
-        error = "--name takes 1 to 31 characters";
-        return false;
-      }
-      options.name = value;
-      return true;
-    case kP2p: {
-      const auto endpoint = ParseEndpoint(value);
-      if (!endpoint) {
-        error = "--p2p takes IP:PORT, not " + value;
-        return false;
-      }
-      options.p2p = *endpoint;
-      return true;
-    }
-    default: {
-      const auto ms = ParseWholeNumber(value, UINT32_MAX);
-      if (!ms || (option == kTimeout && *ms == 0)) {
-        error = std::string("--") + kOptions[option].name +
-                " takes a number of milliseconds, not " + value;
-        return false;
-      }
-      (option == kTimeout ? options.timeoutMs : options.keepAliveIntervalMs) = uint32_t(*ms);
-      return true;
-    }
-  }
+    field = uint32_t(*ms);
+    return true;
+  });
 }
 
 }  // namespace
@@ -124,13 +50,60 @@ bool TakeOption(ClientOptions& options, size_t option, const std::string& value,
 std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& args,
                                                 std::string& error) {
   ClientOptions options;
+  // "HOST" or "HOST:PORT"; the port keeps its value when left out.
+  const auto server = [&](const std::string& value, std::string& message) {
+    const auto split = value.find(':') == std::string::npos
+                           ? std::optional(HostAndPort{value, options.serverPort})
+                           : SplitHostPort(value);
+    if (!split || split->host.empty()) {
+      message = "--server takes HOST or HOST:PORT, not " + value;
+      return false;
+    }
+    options.serverHost = std::string(split->host);
+    options.serverPort = split->port;
+    return true;
+  };
+  // "ADDR" or "ADDR:PORT"; without a port the system chooses one.
+  const auto bind = [&](const std::string& value, std::string& message) {
+    std::optional<Ipv4Endpoint> address = ParseEndpoint(value);
+    if (value.find(':') == std::string::npos) {
+      if (const auto dotted = ParseDotted(value)) address = Ipv4Endpoint{*dotted, 0};
+    }
+    if (!address) {
+      message = "--bind takes ADDR or ADDR:PORT with a dotted address, not " + value;
+      return false;
+    }
+    options.bind = *address;
+    return true;
+  };
+  const auto name = [&](const std::string& value, std::string& message) {
+    if (value.empty() || value.size() > 31) {
+      message = "--name takes 1 to 31 characters";
+      return false;
+    }
+    options.name = value;
+    return true;
+  };
+  const auto p2p = [&](const std::string& value, std::string& message) {
+    const auto endpoint = ParseEndpoint(value);
+    if (!endpoint) message = "--p2p takes IP:PORT, not " + value;
+    if (endpoint) options.p2p = *endpoint;
+    return endpoint.has_value();
+  };
+  const CommandOption optionList[] = {
+      OptionFlag("help", options.help),
+      OptionFlag("version", options.version),
+      OptionFlag("verbose", options.verbose),
+      OptionWithValue("server", server),
+      OptionWithValue("bind", bind),
+      OptionWithValue("name", name),
+      OptionWithValue("p2p", p2p),
+      MillisecondsOption("keepalive-interval", true, options.keepAliveIntervalMs),
+      MillisecondsOption("timeout", false, options.timeoutMs),
+  };
   std::vector<std::string> words;
-  const CommandOptionHandlers handlers{
-      [&](size_t option, const std::string& value, std::string& message) {
-        return TakeOption(options, option, value, message);
-      },
-      [&](const std::string& word) { words.push_back(word); }};
-  if (!ReadCommandOptions(args, kOptions, "unknown option ", handlers, error)) return std::nullopt;
+  const auto word = [&](const std::string& text) { words.push_back(text); };
+  if (!ReadCommandOptions(args, optionList, "unknown option ", word, error)) return std::nullopt;
   if (options.help || options.version) return options;
 
   options.commands = GroupCommandWords(words);

@@ -32,99 +32,41 @@ const char kDevsimUsage[] =
 
 namespace {
 
-enum Option : size_t {
-  kHelp,
-  kNoAnnounce,
-  kQuiet,
-  kId,
-  kName,
-  kMac,
-  kFpgaVersion,
-  kByte18,
-  kByte19,
-  kIntervalMs,
-  kAnnounceTo,
-  kListen,
-  kInterface,
-  kDumpFile,
-};
+// An option whose value take checks and keeps; a value it refuses is named in
+// the error.
+CommandOption Checked(const char* name, std::function<bool(const std::string&)> take) {
+  return OptionWithValue(name, [=](const std::string& value, std::string& error) {
+    if (take(value)) return true;
+    error = std::string("invalid value for --") + name + ": " + value;
+    return false;
+  });
+}
 
-// In the order of Option.
-constexpr CommandOption kOptions[] = {
-    {"help"},
-    {"no-announce"},
-    {"quiet"},
-    {"id", true},
-    {"name", true},
-    {"mac", true},
-    {"fpga-version", true},
-    {"byte18", true},
-    {"byte19", true},
-    {"interval-ms", true},
-    {"announce-to", true},
-    {"listen", true},
-    {"interface", true},
-    {"dump-file", true},
-};
+// Any text into field.
+CommandOption Text(const char* name, std::string& field) {
+  return Checked(name, [&field](const std::string& value) {
+    field = value;
+    return true;
+  });
+}
 
-// One option; false when its value is wrong. macGiven notes --mac.
-bool TakeOption(DevsimOptions& options, bool& macGiven, size_t option, const std::string& value) {
-  DeviceAnnouncementFields& announcement = options.announcement;
-  switch (option) {
-    case kHelp:
-      options.help = true;
-      return true;
-    case kNoAnnounce:
-      options.announce = false;
-      return true;
-    case kQuiet:
-      options.quiet = true;
-      return true;
-    case kId:
-      announcement.deviceId = value;
-      return true;
-    case kName:
-      announcement.deviceName = value;
-      return true;
-    case kDumpFile:
-      options.dumpFile = value;
-      return true;
-    case kMac: {
-      const std::optional<MacAddress> mac = ParseMac(value);
-      if (mac) announcement.mac = *mac;
-      macGiven = macGiven || mac;
-      return mac.has_value();
-    }
-    case kFpgaVersion: {
-      const auto number = ParseWholeNumber("0x" + value, 0xFFFF, true);
-      if (value.size() == 4 && number) announcement.fpgaVersion = uint16_t(*number);
-      return value.size() == 4 && number;
-    }
-    case kByte18:
-    case kByte19: {
-      const auto number = ParseWholeNumber(value, 255, true);
-      if (number)
-        (option == kByte18 ? announcement.byte18 : announcement.byte19) = uint8_t(*number);
-      return number.has_value();
-    }
-    case kIntervalMs: {
-      const auto number = ParseWholeNumber(value, 3600000, true);
-      if (number && *number != 0) options.intervalMs = uint32_t(*number);
-      return number && *number != 0;
-    }
-    case kAnnounceTo:
-    case kListen: {
-      const std::optional<Ipv4Endpoint> endpoint = ParseEndpoint(value);
-      if (endpoint) (option == kListen ? options.listen : options.announceTo) = *endpoint;
-      return endpoint.has_value();
-    }
-    case kInterface: {
-      const std::optional<uint32_t> address = ParseDotted(value);
-      if (address) options.sourceAddress = *address;
-      return address.has_value();
-    }
-  }
-  return false;
+// A number from low to most, decimal or "0x" hexadecimal, into field.
+template <typename Field>
+CommandOption Number(const char* name, uint64_t low, uint64_t most, Field& field) {
+  return Checked(name, [=, &field](const std::string& value) {
+    const auto number = ParseWholeNumber(value, most, true);
+    if (number && *number >= low) field = Field(*number);
+    return number && *number >= low;
+  });
+}
+
+// "A.B.C.D:PORT" into field.
+CommandOption Endpoint(const char* name, Ipv4Endpoint& field) {
+  return Checked(name, [&field](const std::string& value) {
+    const std::optional<Ipv4Endpoint> endpoint = ParseEndpoint(value);
+    if (endpoint) field = *endpoint;
+    return endpoint.has_value();
+  });
 }
 
 }  // namespace
@@ -139,17 +81,44 @@ MacAddress DefaultDevsimMac(std::string_view deviceId) {
 std::optional<DevsimOptions> ParseDevsimOptions(const std::vector<std::string>& arguments,
                                                 std::string& error) {
   DevsimOptions options;
+  DeviceAnnouncementFields& announcement = options.announcement;
   bool macGiven = false;
-  const CommandOptionHandlers handlers{
-      [&](size_t option, const std::string& value, std::string& message) {
-        if (TakeOption(options, macGiven, option, value)) return true;
-        message = std::string("invalid value for --") + kOptions[option].name + ": " + value;
-        return false;
-      },
-      nullptr};
-  if (!ReadCommandOptions(arguments, kOptions, "unknown option ", handlers, error))
+  const auto mac = [&](const std::string& value) {
+    const std::optional<MacAddress> parsed = ParseMac(value);
+    if (parsed) announcement.mac = *parsed;
+    macGiven = macGiven || parsed;
+    return parsed.has_value();
+  };
+  // Four hex digits, byte 16 then byte 17.
+  const auto fpgaVersion = [&](const std::string& value) {
+    const auto number = ParseWholeNumber("0x" + value, 0xFFFF, true);
+    if (value.size() == 4 && number) announcement.fpgaVersion = uint16_t(*number);
+    return value.size() == 4 && number;
+  };
+  const auto sourceAddress = [&](const std::string& value) {
+    const std::optional<uint32_t> address = ParseDotted(value);
+    if (address) options.sourceAddress = *address;
+    return address.has_value();
+  };
+  const CommandOption optionList[] = {
+      OptionFlag("help", options.help),
+      OptionFlag("no-announce", options.announce, false),
+      OptionFlag("quiet", options.quiet),
+      Text("id", announcement.deviceId),
+      Text("name", announcement.deviceName),
+      Checked("mac", mac),
+      Checked("fpga-version", fpgaVersion),
+      Number("byte18", 0, 255, announcement.byte18),
+      Number("byte19", 0, 255, announcement.byte19),
+      Number("interval-ms", 1, 3600000, options.intervalMs),
+      Endpoint("announce-to", options.announceTo),
+      Endpoint("listen", options.listen),
+      Checked("interface", sourceAddress),
+      Text("dump-file", options.dumpFile),
+  };
+  if (!ReadCommandOptions(arguments, optionList, "unknown option ", nullptr, error))
     return std::nullopt;
-  if (!macGiven) options.announcement.mac = DefaultDevsimMac(options.announcement.deviceId);
+  if (!macGiven) announcement.mac = DefaultDevsimMac(announcement.deviceId);
   return options;
 }
 
