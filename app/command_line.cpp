@@ -1,7 +1,9 @@
 #include "app/command_line.h"
 
 #include <charconv>
+#include <cstdint>
 
+#include "platform/command_options.h"
 #include "platform/ipv4.h"
 
 namespace halvyn {
@@ -68,93 +70,67 @@ bool ParseConsoleLimits(std::string_view text, ConsoleLimits& limits) {
   return at == end;
 }
 
+// A number from 0 to most into field.
+template <typename Field>
+CommandOption NumberOption(const char* name, uint64_t most, const char* takes, Field& field) {
+  return OptionWithValue(name, [=, &field](const std::string& value, std::string& error) {
+    const auto number = ParseWholeNumber(value, most);
+    if (!number) error = std::string("--") + name + takes;
+    if (number) field = Field(*number);
+    return number.has_value();
+  });
+}
+
+// Any text but the empty one into field.
+CommandOption TextOption(const char* name, std::string& field) {
+  return OptionWithValue(name, [name, &field](const std::string& value, std::string& error) {
+    if (value.empty()) error = std::string("--") + name + " must not be empty";
+    field = value;
+    return !value.empty();
+  });
+}
+
 }  // namespace
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {
   CommandLine line;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) {
-        error = arg + " needs a value";
-        return false;
-      }
-      out = args[++i];
-      return true;
-    };
-    if (arg == "--console") {
-      std::string endpoint;
-      if (!value(endpoint)) return std::nullopt;
-      const auto colon = endpoint.rfind(':');
-      unsigned port = 0;
-      const char* portText = endpoint.data() + colon + 1;
-      const char* end = endpoint.data() + endpoint.size();
-      if (colon == std::string::npos || !ParseDotted(endpoint.substr(0, colon)) ||
-          std::from_chars(portText, end, port).ptr != end || portText == end || port == 0 ||
-          port > 65535) {
-        error = "--console takes ADDR:PORT with an IPv4 address, for example 127.0.0.1:7080";
-        return std::nullopt;
-      }
-      line.console = true;
-      line.consoleAddress = endpoint.substr(0, colon);
-      line.consolePort = uint16_t(port);
-    } else if (arg == "--no-console") {
-      line.console = false;
-    } else if (arg == "--start") {
-      line.start = true;
-    } else if (arg == "--token") {
-      if (!value(line.token)) return std::nullopt;
-      if (line.token.empty()) {
-        error = "--token must not be empty";
-        return std::nullopt;
-      }
-    } else if (arg == "--limit-datagrams-per-ip" || arg == "--limit-names-per-ip" ||
-               arg == "--limit-bytes-per-ip" || arg == "--list-bytes-per-second" ||
-               arg == "--relay-receive-buffer") {
-      std::string text;
-      if (!value(text)) return std::nullopt;
-      const bool wide = arg == "--list-bytes-per-second";
-      uint64_t number = 0;
-      const char* end = text.data() + text.size();
-      const auto parsed = std::from_chars(text.data(), end, number);
-      if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end ||
-          (!wide && number > UINT32_MAX) ||
-          (arg == "--relay-receive-buffer" && number > 1024u * 1024 * 1024)) {
-        error = arg + (arg == "--relay-receive-buffer"
-                           ? " takes a number of bytes up to 1073741824"
-                           : " takes a whole number (0 turns the limit off)");
-        return std::nullopt;
-      }
-      if (arg == "--limit-datagrams-per-ip") line.limits.datagramsPerIp = uint32_t(number);
-      if (arg == "--limit-names-per-ip") line.limits.namesPerIp = uint32_t(number);
-      if (arg == "--limit-bytes-per-ip") line.limits.bytesPerIp = uint32_t(number);
-      if (wide) line.limits.listBytesPerSecond = number;
-      if (arg == "--relay-receive-buffer") line.limits.receiveBufferBytes = uint32_t(number);
-    } else if (arg == "--routes-from-clients-only") {
-      line.limits.routesFromClientsOnly = true;
-    } else if (arg == "--console-limits") {
-      std::string text;
-      if (!value(text) || !ParseConsoleLimits(text, line.consoleLimits)) {
-        if (error.empty())
-          error = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
-        return std::nullopt;
-      }
-    } else if (arg == "--lan-interface") {
-      if (!value(line.lanInterface)) return std::nullopt;
-      if (line.lanInterface.empty()) {
-        error = "--lan-interface must not be empty";
-        return std::nullopt;
-      }
-    } else if (arg == "--version") {
-      line.version = true;
-    } else if (arg == "--help" || arg == "-h") {
-      line.help = true;
-    } else {
-      error = "unknown option: " + arg;
-      return std::nullopt;
+  const auto console = [&](const std::string& value, std::string& message) {
+    const auto endpoint = ParseEndpoint(value);
+    if (!endpoint || endpoint->port == 0) {
+      message = "--console takes ADDR:PORT with an IPv4 address, for example 127.0.0.1:7080";
+      return false;
     }
-  }
+    line.console = true;
+    line.consoleAddress = std::string(SplitHostPort(value)->host);
+    line.consolePort = endpoint->port;
+    return true;
+  };
+  const auto consoleLimits = [&](const std::string& value, std::string& message) {
+    if (ParseConsoleLimits(value, line.consoleLimits)) return true;
+    message = "--console-limits takes four numbers from 1 to 100000, for example 256,32,64,10";
+    return false;
+  };
+  RelayLimits& limits = line.limits;
+  constexpr char kLimit[] = " takes a whole number (0 turns the limit off)";
+  const CommandOption options[] = {
+      OptionWithValue("console", console),
+      OptionFlag("no-console", line.console, false),
+      OptionFlag("start", line.start),
+      TextOption("token", line.token),
+      OptionWithValue("console-limits", consoleLimits),
+      TextOption("lan-interface", line.lanInterface),
+      NumberOption("limit-datagrams-per-ip", UINT32_MAX, kLimit, limits.datagramsPerIp),
+      NumberOption("limit-names-per-ip", UINT32_MAX, kLimit, limits.namesPerIp),
+      NumberOption("limit-bytes-per-ip", UINT32_MAX, kLimit, limits.bytesPerIp),
+      NumberOption("list-bytes-per-second", UINT64_MAX, kLimit, limits.listBytesPerSecond),
+      OptionFlag("routes-from-clients-only", limits.routesFromClientsOnly),
+      NumberOption("relay-receive-buffer", 1024u * 1024 * 1024,
+                   " takes a number of bytes up to 1073741824", limits.receiveBufferBytes),
+      OptionFlag("version", line.version),
+      OptionFlag("help", line.help),
+  };
+  if (!ReadCommandOptions(args, options, "unknown option: ", nullptr, error)) return std::nullopt;
   return line;
 }
 

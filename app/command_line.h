@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "relay/relay_limits.h"
 #include "console/web/console_limits.h"
+#include "relay/relay_limits.h"
 
 namespace halvyn {
 

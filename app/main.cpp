@@ -21,6 +21,7 @@
 #include "console/halvyn_dlg.h"
 #include "console/web/console_access.h"
 #include "console/web/console_server.h"
+#include "halvyn_version.h"
 #include "platform/message_queue.h"
 #include "platform/service_notifier.h"
 #include "platform/signal_watcher.h"
@@ -29,7 +30,7 @@
 
 namespace {
 
-constexpr char kVersion[] = "Halvyn, Version 1.7";
+constexpr char kVersion[] = "Halvyn, Version " HALVYN_VERSION;
 
 std::string GenerateToken() {
   std::random_device random;

@@ -1,5 +1,6 @@
-# Writes a C++ file that holds every file of the console page as bytes.
-# Run as: cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
+# Writes a C++ file that holds every file of the console page as bytes; in
+# the .html files @HALVYN_VERSION@ becomes the version.
+# Run as: cmake -DPAGE_DIR=... -DOUTPUT=... -DVERSION=... -P embed_page.cmake
 file(GLOB files RELATIVE "${PAGE_DIR}" "${PAGE_DIR}/*")
 list(SORT files)
 set(arrays "")
@@ -10,7 +11,13 @@ foreach(name IN LISTS files)
   if(IS_DIRECTORY "${PAGE_DIR}/${name}" OR name STREQUAL "package.json")
     continue()
   endif()
-  file(READ "${PAGE_DIR}/${name}" hex HEX)
+  if(name MATCHES "\\.html$")
+    file(READ "${PAGE_DIR}/${name}" text)
+    string(REPLACE "@HALVYN_VERSION@" "${VERSION}" text "${text}")
+    string(HEX "${text}" hex)
+  else()
+    file(READ "${PAGE_DIR}/${name}" hex HEX)
+  endif()
   string(LENGTH "${hex}" hexLength)
   math(EXPR size "${hexLength} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

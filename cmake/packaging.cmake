@@ -21,11 +21,13 @@ target_link_options(halvyn_options INTERFACE LINKER:-z,relro LINKER:-z,now)
 
 set(CPACK_PACKAGE_CONTACT "Halvyn developers <maintainers@halvyn.example>")
 
-# The manual page and the changelog, compressed as Debian keeps them (gzip -n:
-# no name or time stamp inside, so the same source gives the same bytes).
+# The manual page and the changelog with the version filled in, compressed as
+# Debian keeps them (gzip -n: no name or time stamp inside, so the same source
+# gives the same bytes).
 configure_file(${halvyn_packaging}/changelog.in ${halvyn_generated}/changelog @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/docs/halvyn.8 ${halvyn_generated}/halvyn.8 @ONLY)
 set(halvyn_compressed)
-foreach(source ${PROJECT_SOURCE_DIR}/docs/halvyn.8 ${halvyn_generated}/changelog)
+foreach(source ${halvyn_generated}/halvyn.8 ${halvyn_generated}/changelog)
   get_filename_component(name ${source} NAME)
   set(output ${halvyn_generated}/${name}.gz)
   add_custom_command(

@@ -51,4 +51,23 @@ std::optional<uint32_t> ParseDotted(std::string_view text) {
   return LoadNetworkAddress(octets);
 }
 
+std::optional<HostAndPort> SplitHostPort(std::string_view text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string_view portText = text.substr(colon + 1);
+  uint16_t port = 0;
+  const char* end = portText.data() + portText.size();
+  const auto [stop, failure] = std::from_chars(portText.data(), end, port);
+  if (portText.empty() || failure != std::errc() || stop != end) return std::nullopt;
+  return HostAndPort{text.substr(0, colon), port};
+}
+
+std::optional<Ipv4Endpoint> ParseEndpoint(std::string_view text) {
+  const auto split = SplitHostPort(text);
+  if (!split) return std::nullopt;
+  const auto address = ParseDotted(split->host);
+  if (!address) return std::nullopt;
+  return Ipv4Endpoint{*address, split->port};
+}
+
 }  // namespace halvyn

@@ -28,4 +28,16 @@ std::string DottedText(uint32_t networkOrder);
 // Parses exactly four decimal octets separated by dots; nothing else is accepted.
 std::optional<uint32_t> ParseDotted(std::string_view text);
 
+// "HOST:PORT" split at its last colon, the port decimal from 0 to 65535;
+// nothing when there is no colon or no such port. The host is not checked.
+struct HostAndPort {
+  std::string_view host;
+  uint16_t port = 0;
+};
+std::optional<HostAndPort> SplitHostPort(std::string_view text);
+
+// "A.B.C.D:PORT": a dotted address as ParseDotted takes it and a port as
+// SplitHostPort takes it; the address in network order.
+std::optional<Ipv4Endpoint> ParseEndpoint(std::string_view text);
+
 }  // namespace halvyn

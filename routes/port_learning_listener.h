@@ -24,8 +24,8 @@
 namespace halvyn {
 
 // Reports (slot port, learnt port in host order) to the window and returns when
-// the window has handled it (WM_ROUTE_PORT_LEARNED, sent). Called on the
-// listener's thread; the socket stays bound until it returns.
+// the window thread has handled it. Called on the listener's thread; the
+// socket stays bound until it returns.
 using PortLearnedReport = std::function<void(uint16_t slotPort, uint16_t learntPort)>;
 
 class PortLearningListener {

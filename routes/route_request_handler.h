@@ -18,8 +18,8 @@ namespace halvyn {
 
 class RouteRequestHandler final : public RouteCommandHandler {
  public:
-  // Queues the window's release of a slot (WM_ROUTE_RELEASED, posted: must not
-  // wait for the window thread).
+  // Queues the window's release of a slot on the window's queue and returns at
+  // once: it must not wait for the window thread.
   using PostRouteReleased = std::function<void(RouteSlot slot)>;
 
   // All references must outlive the handler. clients is used for the Rx

@@ -11,7 +11,7 @@ kind=${1:-build}
 packages=(cmake ninja-build g++ pkg-config libmicrohttpd-dev libcpp-httplib-dev nlohmann-json3-dev
           libsystemd-dev googletest libgtest-dev libgmock-dev)
 if [ "$kind" = test ]; then
-  packages+=(clang libclang-rt-14-dev iproute2
+  packages+=(clang libclang-rt-14-dev clang-format iproute2
              chromium coturn
              dpkg-dev file lintian systemd man-db tshark)
 fi

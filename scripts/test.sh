@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the normal, the ASan+UBSan and the TSan
+# Installs what is missing, checks the C++ files against .clang-format
+# (scripts/check-format.sh), builds the normal, the ASan+UBSan and the TSan
 # builds, and runs every test: all kinds in the normal build, the unit,
 # integration and soak tests again under both sanitizers, and a short run
 # (about 20 s) of every fuzzer in the ASan build.
@@ -8,9 +9,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 
+status=0
+# A format difference fails the run at the end; the builds and tests still run.
+echo "=== format"
+scripts/check-format.sh || status=1
+
 builds=${HALVYN_TEST_BUILDS:-default asan tsan}
 jobs=$(nproc)
-status=0
 for build in $builds; do
   echo "=== $build build"
   cmake --preset "$build" >/dev/null

@@ -135,5 +135,20 @@ TEST(ClientOptions, CheckRunsAloneWithoutAName) {
   EXPECT_EQ(error, "--server needs a value");
 }
 
+TEST(ClientOptions, OnlyDoubleDashWordsAreOptionsAndTheyAreSpeltOutInFull) {
+  std::string error;
+  const auto options = Options({"echo", "-x", "-", "--name", "a"}, &error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->commands, (std::vector<std::string>{"echo -x -"}));
+  EXPECT_TRUE(Options({"-h"})->help);
+  EXPECT_EQ(Options({"-1", "--name", "a"})->name, "a");
+  for (const char* wrong : {"--nam", "--name=a", "--"}) {
+    EXPECT_FALSE(Options({"--name", "a", wrong}, &error));
+    EXPECT_EQ(error, std::string("unknown option ") + wrong);
+  }
+  EXPECT_FALSE(Options({"--name", "a", "--bind", "10.0.0.1:x"}, &error));
+  EXPECT_EQ(error, "--bind takes ADDR or ADDR:PORT with a dotted address, not 10.0.0.1:x");
+}
+
 }  // namespace
 }  // namespace halvyn

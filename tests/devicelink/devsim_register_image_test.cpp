@@ -85,5 +85,27 @@ TEST(DevsimOptionsTest, AnnouncementFieldsAndAddressesFromTheCommandLine) {
   EXPECT_FALSE(ParseDevsimOptions({"--bogus"}, error));
 }
 
+TEST(DevsimOptionsTest, MistakesAreNamedWithTheOptionAndTheWord) {
+  std::string error;
+  const std::pair<std::vector<std::string>, std::string> wrong[] = {
+      {{"--bogus"}, "unknown option --bogus"},
+      {{"--quiet=1"}, "unknown option --quiet=1"},
+      {{"--quiet", "-q"}, "unknown option -q"},
+      {{"--name"}, "--name needs a value"},
+      {{"--interval-ms", "0"}, "invalid value for --interval-ms: 0"},
+      {{"--announce-to", "224.0.0.1"}, "invalid value for --announce-to: 224.0.0.1"},
+      {{"--interface", "eth0"}, "invalid value for --interface: eth0"},
+  };
+  for (const auto& [args, message] : wrong) {
+    error.clear();
+    EXPECT_FALSE(ParseDevsimOptions(args, error)) << message;
+    EXPECT_EQ(error, message);
+  }
+  const auto hex = ParseDevsimOptions({"--interval-ms", "0x10", "--listen", "0.0.0.0:4441"}, error);
+  ASSERT_TRUE(hex) << error;
+  EXPECT_EQ(hex->intervalMs, 16u);
+  EXPECT_EQ(hex->listen, (Ipv4Endpoint{0, 4441}));
+}
+
 }  // namespace
 }  // namespace halvyn::devsim

@@ -91,15 +91,6 @@ std::optional<ClientCommand> Fail(std::string& error, std::string text) {
 
 }  // namespace
 
-std::optional<Ipv4Endpoint> ParseEndpoint(std::string_view text) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  const auto address = ParseDotted(text.substr(0, colon));
-  const auto port = ParsePort(text.substr(colon + 1));
-  if (!address || !port) return std::nullopt;
-  return Ipv4Endpoint{*address, *port};
-}
-
 std::optional<ClientCommand> ParseClientCommand(std::string_view line, std::string& error) {
   const std::vector<std::string_view> words = SplitWords(line);
   ClientCommand command;

@@ -76,7 +76,4 @@ std::optional<ClientCommand> ParseClientCommand(std::string_view line, std::stri
 // {"login", "connect", "beta", "wait", "1"} gives {"login", "connect beta", "wait 1"}.
 std::vector<std::string> GroupCommandWords(const std::vector<std::string>& words);
 
-// "IP:PORT" with a dotted address; the address in network order.
-std::optional<Ipv4Endpoint> ParseEndpoint(std::string_view text);
-
 }  // namespace halvyn

@@ -1,7 +1,8 @@
 #include "tools/client/client_options.h"
 
-#include <charconv>
+#include <cstdint>
 
+#include "platform/command_options.h"
 #include "tools/client/client_command.h"
 
 namespace halvyn {
@@ -31,32 +32,17 @@ const char kClientUsage[] =
 
 namespace {
 
-std::optional<uint32_t> ParseMilliseconds(const std::string& text) {
-  uint32_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
-
-std::optional<uint16_t> ParsePortText(std::string_view text) {
-  uint16_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return value;
-}
-
-// "HOST" or "HOST:PORT"; the port keeps its value when left out.
-bool SplitHostPort(const std::string& text, std::string& host, uint16_t& port) {
-  const size_t colon = text.rfind(':');
-  host = text.substr(0, colon);
-  if (colon != std::string::npos) {
-    const auto parsed = ParsePortText(std::string_view(text).substr(colon + 1));
-    if (!parsed) return false;
-    port = *parsed;
-  }
-  return !host.empty();
+// Milliseconds into field; 0 only when zero is set.
+CommandOption MillisecondsOption(const char* name, bool zero, uint32_t& field) {
+  return OptionWithValue(name, [=, &field](const std::string& value, std::string& error) {
+    const auto ms = ParseWholeNumber(value, UINT32_MAX);
+    if (!ms || (!zero && *ms == 0)) {
+      error = std::string("--") + name + " takes a number of milliseconds, not " + value;
+      return false;
+    }
+    field = uint32_t(*ms);
+    return true;
+  });
 }
 
 }  // namespace
@@ -64,73 +50,60 @@ bool SplitHostPort(const std::string& text, std::string& host, uint16_t& port) {
 std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& args,
                                                 std::string& error) {
   ClientOptions options;
-  std::vector<std::string> words;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const auto value = [&]() -> const std::string* {
-      if (i + 1 >= args.size()) {
-        error = arg + " needs a value";
-        return nullptr;
-      }
-      return &args[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--verbose") {
-      options.verbose = true;
-    } else if (arg == "--server") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      if (!SplitHostPort(*text, options.serverHost, options.serverPort)) {
-        error = "--server takes HOST or HOST:PORT, not " + *text;
-        return std::nullopt;
-      }
-    } else if (arg == "--bind") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      std::string host;
-      uint16_t port = 0;
-      const auto address = SplitHostPort(*text, host, port) ? ParseDotted(host) : std::nullopt;
-      if (!address) {
-        error = "--bind takes ADDR or ADDR:PORT with a dotted address, not " + *text;
-        return std::nullopt;
-      }
-      options.bind = {*address, port};
-    } else if (arg == "--name") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      if (text->empty() || text->size() > 31) {
-        error = "--name takes 1 to 31 characters";
-        return std::nullopt;
-      }
-      options.name = *text;
-    } else if (arg == "--p2p") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      const auto endpoint = ParseEndpoint(*text);
-      if (!endpoint) {
-        error = "--p2p takes IP:PORT, not " + *text;
-        return std::nullopt;
-      }
-      options.p2p = *endpoint;
-    } else if (arg == "--keepalive-interval" || arg == "--timeout") {
-      const std::string* text = value();
-      if (!text) return std::nullopt;
-      const auto ms = ParseMilliseconds(*text);
-      if (!ms || (arg == "--timeout" && *ms == 0)) {
-        error = arg + " takes a number of milliseconds, not " + *text;
-        return std::nullopt;
-      }
-      (arg == "--timeout" ? options.timeoutMs : options.keepAliveIntervalMs) = *ms;
-    } else if (arg.starts_with("--")) {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    } else {
-      words.push_back(arg);
+  // "HOST" or "HOST:PORT"; the port keeps its value when left out.
+  const auto server = [&](const std::string& value, std::string& message) {
+    const auto split = value.find(':') == std::string::npos
+                           ? std::optional(HostAndPort{value, options.serverPort})
+                           : SplitHostPort(value);
+    if (!split || split->host.empty()) {
+      message = "--server takes HOST or HOST:PORT, not " + value;
+      return false;
     }
-  }
+    options.serverHost = std::string(split->host);
+    options.serverPort = split->port;
+    return true;
+  };
+  // "ADDR" or "ADDR:PORT"; without a port the system chooses one.
+  const auto bind = [&](const std::string& value, std::string& message) {
+    std::optional<Ipv4Endpoint> address = ParseEndpoint(value);
+    if (value.find(':') == std::string::npos) {
+      if (const auto dotted = ParseDotted(value)) address = Ipv4Endpoint{*dotted, 0};
+    }
+    if (!address) {
+      message = "--bind takes ADDR or ADDR:PORT with a dotted address, not " + value;
+      return false;
+    }
+    options.bind = *address;
+    return true;
+  };
+  const auto name = [&](const std::string& value, std::string& message) {
+    if (value.empty() || value.size() > 31) {
+      message = "--name takes 1 to 31 characters";
+      return false;
+    }
+    options.name = value;
+    return true;
+  };
+  const auto p2p = [&](const std::string& value, std::string& message) {
+    const auto endpoint = ParseEndpoint(value);
+    if (!endpoint) message = "--p2p takes IP:PORT, not " + value;
+    if (endpoint) options.p2p = *endpoint;
+    return endpoint.has_value();
+  };
+  const CommandOption optionList[] = {
+      OptionFlag("help", options.help),
+      OptionFlag("version", options.version),
+      OptionFlag("verbose", options.verbose),
+      OptionWithValue("server", server),
+      OptionWithValue("bind", bind),
+      OptionWithValue("name", name),
+      OptionWithValue("p2p", p2p),
+      MillisecondsOption("keepalive-interval", true, options.keepAliveIntervalMs),
+      MillisecondsOption("timeout", false, options.timeoutMs),
+  };
+  std::vector<std::string> words;
+  const auto word = [&](const std::string& text) { words.push_back(text); };
+  if (!ReadCommandOptions(args, optionList, "unknown option ", word, error)) return std::nullopt;
   if (options.help || options.version) return options;
 
   options.commands = GroupCommandWords(words);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "halvyn_version.h"
 #include "platform/line_input.h"
 #include "platform/resolver.h"
 #include "platform/signal_watcher.h"
@@ -22,7 +23,7 @@ namespace {
 
 using namespace halvyn;
 
-constexpr char kVersion[] = "halvyn-client, Version 1.7";
+constexpr char kVersion[] = "halvyn-client, Version " HALVYN_VERSION;
 
 // Exit statuses: 0 all went well, 1 a command or a check step failed, 2 the
 // command line or the set-up (name resolution, bind) was wrong.

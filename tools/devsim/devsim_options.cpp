@@ -1,7 +1,6 @@
 #include "tools/devsim/devsim_options.h"
 
-#include <charconv>
-
+#include "platform/command_options.h"
 #include "platform/mac_address.h"
 
 namespace halvyn::devsim {
@@ -33,25 +32,41 @@ const char kDevsimUsage[] =
 
 namespace {
 
-bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
-  int base = 10;
-  std::string_view digits = text;
-  if (digits.starts_with("0x") || digits.starts_with("0X")) {
-    base = 16;
-    digits.remove_prefix(2);
-  }
-  if (digits.empty()) return false;
-  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  return error == std::errc() && end == digits.data() + digits.size() && value <= max;
+// An option whose value take checks and keeps; a value it refuses is named in
+// the error.
+CommandOption Checked(const char* name, std::function<bool(const std::string&)> take) {
+  return OptionWithValue(name, [=](const std::string& value, std::string& error) {
+    if (take(value)) return true;
+    error = std::string("invalid value for --") + name + ": " + value;
+    return false;
+  });
 }
 
-std::optional<Ipv4Endpoint> ParseEndpoint(const std::string& text) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string::npos) return std::nullopt;
-  const std::optional<uint32_t> address = ParseDotted(std::string_view(text).substr(0, colon));
-  uint32_t port = 0;
-  if (!address || !ParseNumber(text.substr(colon + 1), 65535, port)) return std::nullopt;
-  return Ipv4Endpoint{*address, uint16_t(port)};
+// Any text into field.
+CommandOption Text(const char* name, std::string& field) {
+  return Checked(name, [&field](const std::string& value) {
+    field = value;
+    return true;
+  });
+}
+
+// A number from low to most, decimal or "0x" hexadecimal, into field.
+template <typename Field>
+CommandOption Number(const char* name, uint64_t low, uint64_t most, Field& field) {
+  return Checked(name, [=, &field](const std::string& value) {
+    const auto number = ParseWholeNumber(value, most, true);
+    if (number && *number >= low) field = Field(*number);
+    return number && *number >= low;
+  });
+}
+
+// "A.B.C.D:PORT" into field.
+CommandOption Endpoint(const char* name, Ipv4Endpoint& field) {
+  return Checked(name, [&field](const std::string& value) {
+    const std::optional<Ipv4Endpoint> endpoint = ParseEndpoint(value);
+    if (endpoint) field = *endpoint;
+    return endpoint.has_value();
+  });
 }
 
 }  // namespace
@@ -66,70 +81,44 @@ MacAddress DefaultDevsimMac(std::string_view deviceId) {
 std::optional<DevsimOptions> ParseDevsimOptions(const std::vector<std::string>& arguments,
                                                 std::string& error) {
   DevsimOptions options;
+  DeviceAnnouncementFields& announcement = options.announcement;
   bool macGiven = false;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& option = arguments[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= arguments.size()) {
-        error = option + " needs a value";
-        return false;
-      }
-      out = arguments[++i];
-      return true;
-    };
-    auto invalid = [&](const std::string& text) {
-      error = "invalid value for " + option + ": " + text;
-      return std::nullopt;
-    };
-    std::string text;
-    uint32_t number = 0;
-    if (option == "--help" || option == "-h") {
-      options.help = true;
-    } else if (option == "--no-announce") {
-      options.announce = false;
-    } else if (option == "--quiet") {
-      options.quiet = true;
-    } else if (option == "--id") {
-      if (!value(options.announcement.deviceId)) return std::nullopt;
-    } else if (option == "--name") {
-      if (!value(options.announcement.deviceName)) return std::nullopt;
-    } else if (option == "--mac") {
-      if (!value(text)) return std::nullopt;
-      const std::optional<MacAddress> mac = ParseMac(text);
-      if (!mac) return invalid(text);
-      options.announcement.mac = *mac;
-      macGiven = true;
-    } else if (option == "--fpga-version") {
-      if (!value(text)) return std::nullopt;
-      if (text.size() != 4 || !ParseNumber("0x" + text, 0xFFFF, number)) return invalid(text);
-      options.announcement.fpgaVersion = uint16_t(number);
-    } else if (option == "--byte18" || option == "--byte19") {
-      if (!value(text)) return std::nullopt;
-      if (!ParseNumber(text, 255, number)) return invalid(text);
-      (option == "--byte18" ? options.announcement.byte18 : options.announcement.byte19) =
-          uint8_t(number);
-    } else if (option == "--interval-ms") {
-      if (!value(text)) return std::nullopt;
-      if (!ParseNumber(text, 3600000, number) || number == 0) return invalid(text);
-      options.intervalMs = number;
-    } else if (option == "--announce-to" || option == "--listen") {
-      if (!value(text)) return std::nullopt;
-      const std::optional<Ipv4Endpoint> endpoint = ParseEndpoint(text);
-      if (!endpoint) return invalid(text);
-      (option == "--listen" ? options.listen : options.announceTo) = *endpoint;
-    } else if (option == "--interface") {
-      if (!value(text)) return std::nullopt;
-      const std::optional<uint32_t> address = ParseDotted(text);
-      if (!address) return invalid(text);
-      options.sourceAddress = *address;
-    } else if (option == "--dump-file") {
-      if (!value(options.dumpFile)) return std::nullopt;
-    } else {
-      error = "unknown option " + option;
-      return std::nullopt;
-    }
-  }
-  if (!macGiven) options.announcement.mac = DefaultDevsimMac(options.announcement.deviceId);
+  const auto mac = [&](const std::string& value) {
+    const std::optional<MacAddress> parsed = ParseMac(value);
+    if (parsed) announcement.mac = *parsed;
+    macGiven = macGiven || parsed;
+    return parsed.has_value();
+  };
+  // Four hex digits, byte 16 then byte 17.
+  const auto fpgaVersion = [&](const std::string& value) {
+    const auto number = ParseWholeNumber("0x" + value, 0xFFFF, true);
+    if (value.size() == 4 && number) announcement.fpgaVersion = uint16_t(*number);
+    return value.size() == 4 && number;
+  };
+  const auto sourceAddress = [&](const std::string& value) {
+    const std::optional<uint32_t> address = ParseDotted(value);
+    if (address) options.sourceAddress = *address;
+    return address.has_value();
+  };
+  const CommandOption optionList[] = {
+      OptionFlag("help", options.help),
+      OptionFlag("no-announce", options.announce, false),
+      OptionFlag("quiet", options.quiet),
+      Text("id", announcement.deviceId),
+      Text("name", announcement.deviceName),
+      Checked("mac", mac),
+      Checked("fpga-version", fpgaVersion),
+      Number("byte18", 0, 255, announcement.byte18),
+      Number("byte19", 0, 255, announcement.byte19),
+      Number("interval-ms", 1, 3600000, options.intervalMs),
+      Endpoint("announce-to", options.announceTo),
+      Endpoint("listen", options.listen),
+      Checked("interface", sourceAddress),
+      Text("dump-file", options.dumpFile),
+  };
+  if (!ReadCommandOptions(arguments, optionList, "unknown option ", nullptr, error))
+    return std::nullopt;
+  if (!macGiven) announcement.mac = DefaultDevsimMac(announcement.deviceId);
   return options;
 }
 
