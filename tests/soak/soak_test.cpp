@@ -33,7 +33,7 @@
 #include "tests/soak/window_watch.h"
 #include "tests/stun/stun_server_process.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 namespace {
 
 using nlohmann::json;
@@ -450,4 +450,4 @@ TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
 }
 
 }  // namespace
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

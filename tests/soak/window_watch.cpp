@@ -8,7 +8,7 @@
 #include "tests/rig/network_namespace_thread.h"
 #include "tests/soak/soak_clock.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 namespace {
 
@@ -104,4 +104,4 @@ double WindowWatch::PercentileMs(double p) const {
   return double(sorted[k]) / 1000.0;
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

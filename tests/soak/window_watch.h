@@ -24,7 +24,7 @@
 #include "platform/ipv4.h"
 #include "tests/soak/findings.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 struct WindowSample {
   int64_t sentAt = 0;
@@ -78,4 +78,4 @@ class WindowWatch {
   std::vector<int64_t> latenciesUs_;  // the watch thread's until Stop
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak
