@@ -63,8 +63,7 @@ void WindowWatch::Run() {
     const int64_t fromUs = NowUs();
     const auto result = client.Get("/api/window");
     const int64_t tookUs = NowUs() - fromUs;
-    const bool metCommand =
-        commandBefore || commandsInFlight_ > 0 || lastCommandEndedUs_ >= fromUs;
+    const bool metCommand = commandBefore || commandsInFlight_ > 0 || lastCommandEndedUs_ >= fromUs;
     const int64_t boundMs = metCommand ? 2 * boundMs_ : boundMs_;
     WindowSample sample;
     sample.sentAt = started;

@@ -43,7 +43,9 @@ class WindowWatch {
   // Marks an operator command in progress until the returned guard goes.
   class OperatorCommandGuard {
    public:
-    explicit OperatorCommandGuard(WindowWatch& watch) : watch_(watch) { ++watch_.commandsInFlight_; }
+    explicit OperatorCommandGuard(WindowWatch& watch) : watch_(watch) {
+      ++watch_.commandsInFlight_;
+    }
     ~OperatorCommandGuard();
     OperatorCommandGuard(const OperatorCommandGuard&) = delete;
     OperatorCommandGuard& operator=(const OperatorCommandGuard&) = delete;
