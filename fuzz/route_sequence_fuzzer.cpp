@@ -25,11 +25,11 @@
 #include "devicelink/device_register_writer.h"
 #include "fuzz/fuzz_input_reader.h"
 #include "platform/byte_order.h"
-#include "platform/datagram_sender.h"
 #include "routes/forward_route_rows.h"
 #include "routes/route_packets.h"
 #include "routes/route_request_handler.h"
 #include "routes/route_window_steps.h"
+#include "tests/support/recording_sender.h"
 
 namespace halvyn {
 namespace {
@@ -54,15 +54,6 @@ class RecordingWriter final : public DeviceRegisterWriter {
     writes.push_back({registerAddress, data.size()});
   }
   std::vector<Write> writes;
-};
-
-class RecordingSender final : public DatagramSender {
- public:
-  bool SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint) const override {
-    sent.emplace_back(datagram.begin(), datagram.end());
-    return true;
-  }
-  mutable std::vector<std::vector<uint8_t>> sent;
 };
 
 class CountingStarter final : public PortLearningStarter {
@@ -118,7 +109,7 @@ std::vector<uint8_t> RequestPacket(Reader& in, bool raw) {
 void RunSequence(const uint8_t* data, size_t size) {
   Reader in(data, size);
   RecordingWriter writer;
-  RecordingSender sender;
+  testing::RecordingSender sender;
   CountingStarter starter;
   RouteProgrammer programmer(writer, [](uint32_t) {});
   RouteState state;
@@ -139,7 +130,7 @@ void RunSequence(const uint8_t* data, size_t size) {
 
   for (int step = 0; step < 2000 && !in.done(); ++step) {
     const size_t writesBefore = writer.writes.size();
-    const size_t sentBefore = sender.sent.size();
+    sender.Take();  // what the step before sent was checked there
     const int startedBefore = starter.started;
     const RouteStateSnapshot before = state.Snapshot();
 
@@ -149,8 +140,9 @@ void RunSequence(const uint8_t* data, size_t size) {
       case 1: {
         const auto packet = RequestPacket(in, op == 1);
         handler.HandleRouteRequest(packet, source, sender);
+        const std::vector<testing::SentDatagram> sent = sender.Sent();
         if (packet.size() < kRoutePacketLength) {
-          Check(sender.sent.size() == sentBefore, "a short request was answered");
+          Check(sent.empty(), "a short request was answered");
           break;
         }
         // "u" and "v" go to the request's Tx and Rx endpoints, unless one is
@@ -158,13 +150,13 @@ void RunSequence(const uint8_t* data, size_t size) {
         const CRouteInfo body = RouteRequestBody(std::span(packet).first<kRoutePacketLength>());
         const size_t addressed = size_t(body.tx_ip() != 0 && body.tx_port() != 0) +
                                  size_t(body.rx_ip() != 0 && body.rx_port() != 0);
-        Check(sender.sent.size() == sentBefore + addressed, "a request did not get u and v");
+        Check(sent.size() == addressed, "a request did not get u and v");
         const bool granted = starter.started == startedBefore + 1;
         Check(granted || starter.started == startedBefore, "more than one listener");
-        for (size_t i = sentBefore; i < sender.sent.size(); ++i) {
-          const uint8_t letter = sender.sent[i][kRouteCommandOffset];
+        for (const testing::SentDatagram& reply : sent) {
+          const uint8_t letter = reply.bytes[kRouteCommandOffset];
           const uint16_t slotPort =
-              LoadLe16(&sender.sent[i][kRouteBodyOffset + (letter == kRouteTxReplyLetter ? 28 : 8)]);
+              LoadLe16(&reply.bytes[kRouteBodyOffset + (letter == kRouteTxReplyLetter ? 28 : 8)]);
           Check(granted == (slotPort != 0), "a reply's slot port disagrees with the grant");
         }
         Check(writer.writes.size() == writesBefore + (granted ? 2 : 0), "receive writes");
@@ -196,7 +188,7 @@ void RunSequence(const uint8_t* data, size_t size) {
         }
         const size_t postedBefore = posted.size();
         handler.HandleRouteRelease(packet, source, sender);
-        Check(sender.sent.size() == sentBefore + notices, "release notices");
+        Check(sender.Sent().size() == notices, "release notices");
         Check(posted.size() == postedBefore + (names && !pending ? 1 : 0),
               "a release posted while one of its slot waits, or none at all");
         Check(writer.writes.size() == writesBefore, "the relay side of a release wrote");
@@ -230,8 +222,8 @@ void RunSequence(const uint8_t* data, size_t size) {
     }
 
     for (size_t i = writesBefore; i < writer.writes.size(); ++i) CheckWrite(writer.writes[i]);
-    for (size_t i = sentBefore; i < sender.sent.size(); ++i) {
-      Check(sender.sent[i].size() == kRoutePacketLength, "a reply is not 228 bytes");
+    for (const testing::SentDatagram& reply : sender.Sent()) {
+      Check(reply.bytes.size() == kRoutePacketLength, "a reply is not 228 bytes");
     }
     const auto fault = FindRouteStateFault(state.Snapshot());
     if (fault) {

@@ -16,9 +16,9 @@
 namespace halvyn {
 namespace {
 
-using rig::CommandResult;
-using rig::NetworkRig;
-using rig::RigProcess;
+using testing::rig::CommandResult;
+using testing::rig::NetworkRig;
+using testing::rig::RigProcess;
 
 class DeviceLinkLanTest : public ::testing::Test {
  protected:

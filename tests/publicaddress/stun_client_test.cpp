@@ -8,26 +8,18 @@
 #include "platform/resolver.h"
 #include "publicaddress/stun_counters.h"
 #include "tests/publicaddress/stun_samples.h"
+#include "tests/support/recording_sender.h"
 
 namespace halvyn {
 namespace {
 
-struct SentDatagram {
-  std::vector<uint8_t> bytes;
-  Ipv4Endpoint destination;
-};
-
-class RecordingSender : public DatagramSender {
- public:
-  bool SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint destination) const override {
-    sent.push_back({{datagram.begin(), datagram.end()}, destination});
-    return false;  // a failed send must not stop the others
-  }
-  mutable std::vector<SentDatagram> sent;
-};
+using testing::RecordingSender;
+using testing::SentDatagram;
 
 class StunClientTest : public ::testing::Test {
  protected:
+  StunClientTest() { sender_.FailEverySend(); }  // a failed send must not stop the others
+
   StunClient client_{[this](std::string_view name) -> std::optional<std::vector<uint32_t>> {
                        askedFor_.emplace_back(name);
                        return resolved_;
@@ -45,28 +37,28 @@ TEST_F(StunClientTest, SendsTheSameRequestToPort3478OfEveryAddressInOrder) {
   EXPECT_EQ(client_.SendBindingRequests(sender_, " stun.example.org "), StunSendOutcome::kSent);
 
   EXPECT_EQ(askedFor_, std::vector<std::string>{" stun.example.org "});  // not trimmed
-  ASSERT_EQ(sender_.sent.size(), 3u);
-  EXPECT_EQ(sender_.sent[0].destination, (Ipv4Endpoint{a, 3478}));
-  EXPECT_EQ(sender_.sent[1].destination, (Ipv4Endpoint{b, 3478}));
-  EXPECT_EQ(sender_.sent[2].destination, (Ipv4Endpoint{a, 3478}));
+  ASSERT_EQ(sender_.Sent().size(), 3u);
+  EXPECT_EQ(sender_.Sent()[0].destination, (Ipv4Endpoint{a, 3478}));
+  EXPECT_EQ(sender_.Sent()[1].destination, (Ipv4Endpoint{b, 3478}));
+  EXPECT_EQ(sender_.Sent()[2].destination, (Ipv4Endpoint{a, 3478}));
   const std::vector<uint8_t> expected = {0x00, 0x01, 0x00, 0x00, 0x21, 0x12, 0xa4,
                                          0x42, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05,
                                          0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b};
-  for (const SentDatagram& d : sender_.sent) EXPECT_EQ(d.bytes, expected);
+  for (const SentDatagram& d : sender_.Sent()) EXPECT_EQ(d.bytes, expected);
 }
 
 TEST_F(StunClientTest, EveryPressDrawsAFreshTransactionId) {
   resolved_ = std::vector<uint32_t>{NetworkAddress(127, 0, 0, 1)};
   client_.SendBindingRequests(sender_, "localhost");
   client_.SendBindingRequests(sender_, "localhost");
-  ASSERT_EQ(sender_.sent.size(), 2u);
-  EXPECT_EQ(sender_.sent[1].bytes[8], 0x0c);
-  EXPECT_EQ(sender_.sent[1].bytes[19], 0x17);
+  ASSERT_EQ(sender_.Sent().size(), 2u);
+  EXPECT_EQ(sender_.Sent()[1].bytes[8], 0x0c);
+  EXPECT_EQ(sender_.Sent()[1].bytes[19], 0x17);
 }
 
 TEST_F(StunClientTest, UnresolvedServerTextSendsNothing) {
   EXPECT_EQ(client_.SendBindingRequests(sender_, "no such server"), StunSendOutcome::kUnresolved);
-  EXPECT_TRUE(sender_.sent.empty());
+  EXPECT_TRUE(sender_.Sent().empty());
   EXPECT_EQ(InvalidUrlMessage("no such server"), "Invalid URL:no such server");
 }
 
@@ -97,9 +89,9 @@ class StunAnswerTest : public ::testing::Test {
 
 TEST_F(StunAnswerTest, ReadsOneDatagramPerCall) {
   EXPECT_FALSE(StunClient::ReadAnswer(receiver_));  // nothing waiting: no blocking
-  Send(test::kRfc5769Ipv4Response);
+  Send(testing::kRfc5769Ipv4Response);
   Send(std::vector<uint8_t>(70, 0x5a));  // device traffic on the same socket
-  Send(test::kRfc5769Ipv4Response);
+  Send(testing::kRfc5769Ipv4Response);
 
   EXPECT_EQ(StunClient::ReadAnswer(receiver_), (Ipv4Endpoint{NetworkAddress(192, 0, 2, 1), 32853}));
   EXPECT_FALSE(StunClient::ReadAnswer(receiver_));
@@ -108,7 +100,7 @@ TEST_F(StunAnswerTest, ReadsOneDatagramPerCall) {
 }
 
 TEST_F(StunAnswerTest, DropsADatagramLongerThanTheBuffer) {
-  std::vector<uint8_t> oversized = test::kRfc5769Ipv4Response;
+  std::vector<uint8_t> oversized = testing::kRfc5769Ipv4Response;
   oversized.resize(kStunReceiveBufferSize + 1);  // valid message, trailing bytes
   const uint64_t dropped = stunCounters.oversized.Value();
   Send(oversized);

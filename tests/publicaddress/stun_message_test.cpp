@@ -9,8 +9,8 @@
 namespace halvyn {
 namespace {
 
-using test::kRfc5769Ipv4Response;
-using test::kRfc5769Ipv6Response;
+using testing::kRfc5769Ipv4Response;
+using testing::kRfc5769Ipv6Response;
 
 struct Attribute {
   uint16_t type;
@@ -72,8 +72,8 @@ TEST(ParseStunResponse, Rfc5769Ipv4SampleGivesItsMappedAddress) {
 
 TEST(ParseStunResponse, RealServerResponsesGiveTheirMappedAddress) {
   const Ipv4Endpoint seen = {NetworkAddress(127, 0, 0, 1), 35677};
-  EXPECT_EQ(Parse(test::kCoturnXorMappedResponse), seen);
-  EXPECT_EQ(Parse(test::kCoturnClassicResponse), seen);
+  EXPECT_EQ(Parse(testing::kCoturnXorMappedResponse), seen);
+  EXPECT_EQ(Parse(testing::kCoturnClassicResponse), seen);
 }
 
 TEST(ParseStunResponse, MappedAndXorMappedGiveTheSameResult) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace halvyn::test {
+namespace halvyn::testing {
 
 // The IPv4 sample response of RFC 5769 (SOFTWARE "test vector", then
 // XOR-MAPPED-ADDRESS 192.0.2.1 port 32853, MESSAGE-INTEGRITY, FINGERPRINT).
@@ -47,4 +47,4 @@ inline const std::vector<uint8_t> kCoturnClassicResponse = {
     0x2e, 0x31, 0x20, 0x27, 0x47, 0x6f, 0x72, 0x73, 0x74, 0x27, 0x00, 0x00, 0x00, 0x00,
 };
 
-}  // namespace halvyn::test
+}  // namespace halvyn::testing

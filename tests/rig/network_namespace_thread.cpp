@@ -6,7 +6,7 @@
 
 #include <thread>
 
-namespace halvyn::rig {
+namespace halvyn::testing::rig {
 
 bool RunInNetworkNamespace(const std::string& name, const std::function<void()>& work) {
   bool entered = false;
@@ -24,4 +24,4 @@ bool RunInNetworkNamespace(const std::string& name, const std::function<void()>&
   return entered;
 }
 
-}  // namespace halvyn::rig
+}  // namespace halvyn::testing::rig

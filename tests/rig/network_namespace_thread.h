@@ -10,11 +10,11 @@
 #include <functional>
 #include <string>
 
-namespace halvyn::rig {
+namespace halvyn::testing::rig {
 
 // Runs work on a new thread inside the named network namespace (as created by
 // `ip netns add`, found under /run/netns) and waits for it. Returns false,
 // without running work, when the namespace cannot be entered. Needs root.
 bool RunInNetworkNamespace(const std::string& name, const std::function<void()>& work);
 
-}  // namespace halvyn::rig
+}  // namespace halvyn::testing::rig

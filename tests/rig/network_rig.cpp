@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-namespace halvyn::rig {
+namespace halvyn::testing::rig {
 
 namespace {
 
@@ -141,4 +141,4 @@ RigProcess& NetworkRig::Spawn(const std::string& host, const std::vector<std::st
   return *processes_.back();
 }
 
-}  // namespace halvyn::rig
+}  // namespace halvyn::testing::rig

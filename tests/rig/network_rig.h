@@ -20,7 +20,7 @@
 
 #include "tests/rig/rig_process.h"
 
-namespace halvyn::rig {
+namespace halvyn::testing::rig {
 
 class NetworkRig {
  public:
@@ -74,4 +74,4 @@ class NetworkRig {
   std::string error_;
 };
 
-}  // namespace halvyn::rig
+}  // namespace halvyn::testing::rig

@@ -6,8 +6,8 @@
 #include "tests/rig/network_rig.h"
 
 // Skips the current test when network namespaces cannot be created here.
-#define HALVYN_REQUIRE_NETNS()                                                        \
-  do {                                                                                \
-    std::string halvynWhy;                                                            \
-    if (!::halvyn::rig::NetworkRig::Permitted(&halvynWhy)) GTEST_SKIP() << halvynWhy; \
+#define HALVYN_REQUIRE_NETNS()                                                                 \
+  do {                                                                                         \
+    std::string halvynWhy;                                                                     \
+    if (!::halvyn::testing::rig::NetworkRig::Permitted(&halvynWhy)) GTEST_SKIP() << halvynWhy; \
   } while (0)

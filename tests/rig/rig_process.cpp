@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace halvyn::rig {
+namespace halvyn::testing::rig {
 
 namespace {
 
@@ -126,4 +126,4 @@ int RigProcess::Terminate(int timeoutMs) {
   return Wait(timeoutMs);
 }
 
-}  // namespace halvyn::rig
+}  // namespace halvyn::testing::rig

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace halvyn::rig {
+namespace halvyn::testing::rig {
 
 struct CommandResult {
   int exitCode = -1;   // -1 when it could not be started, was killed or timed out
@@ -52,4 +52,4 @@ class RigProcess {
   std::string outputFile_;
 };
 
-}  // namespace halvyn::rig
+}  // namespace halvyn::testing::rig

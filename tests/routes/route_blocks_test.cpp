@@ -8,10 +8,10 @@
 namespace halvyn {
 namespace {
 
-using test::Bytes;
-using test::EventLog;
-using test::RecordingPause;
-using test::RecordingRegisterWriter;
+using testing::Bytes;
+using testing::EventLog;
+using testing::RecordingPause;
+using testing::RecordingRegisterWriter;
 
 const uint32_t kDevice = NetworkAddress(192, 168, 1, 10);
 const uint32_t kTxIp = NetworkAddress(198, 51, 100, 7);

@@ -1,6 +1,7 @@
-// Recording stand-ins for the device writer, the relay socket, the pause and
-// the listener starter. All of them append to one event log so tests can check
-// the order of writes, pauses, listener starts and sends.
+// Recording stand-ins for the device writer, the pause and the listener
+// starter. All of them append to one event log, as tests/support's
+// RecordingSender does when given it, so tests can check the order of writes,
+// pauses, listener starts and sends.
 #pragma once
 
 #include <cstdint>
@@ -11,32 +12,13 @@
 #include <vector>
 
 #include "devicelink/device_register_writer.h"
-#include "platform/datagram_sender.h"
 #include "routes/client_lookup.h"
 #include "routes/port_learning_starter.h"
 #include "routes/route_programmer.h"
+#include "tests/support/event_log.h"
+#include "tests/support/recording_sender.h"
 
-namespace halvyn::test {
-
-class EventLog {
- public:
-  void Add(std::string event) {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-  std::vector<std::string> events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    events_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> events_;
-};
+namespace halvyn::testing {
 
 struct RegisterWrite {
   uint32_t deviceAddress;
@@ -64,34 +46,6 @@ class RecordingRegisterWriter final : public DeviceRegisterWriter {
   EventLog& log_;
   mutable std::mutex mutex_;
   std::vector<RegisterWrite> writes_;
-};
-
-struct SentDatagram {
-  std::vector<uint8_t> bytes;
-  Ipv4Endpoint destination;
-};
-
-class RecordingSender final : public DatagramSender {
- public:
-  explicit RecordingSender(EventLog& log) : log_(log) {}
-  bool SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint destination) const override {
-    {
-      std::lock_guard lock(mutex_);
-      sent_.push_back({{datagram.begin(), datagram.end()}, destination});
-    }
-    const char letter = datagram.size() > 2 ? char(datagram[2]) : '?';
-    log_.Add(std::string("send ") + letter);
-    return true;
-  }
-  std::vector<SentDatagram> sent() const {
-    std::lock_guard lock(mutex_);
-    return sent_;
-  }
-
- private:
-  EventLog& log_;
-  mutable std::mutex mutex_;
-  mutable std::vector<SentDatagram> sent_;
 };
 
 class RecordingStarter final : public PortLearningStarter {
@@ -124,12 +78,12 @@ inline std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
   return bytes;
 }
 
-}  // namespace halvyn::test
+}  // namespace halvyn::testing
 
 #include "routes/route_info.h"
 #include "routes/route_packets.h"
 
-namespace halvyn::test {
+namespace halvyn::testing {
 
 // An "r" datagram: "pr", "r", the count byte, a record area of 0xEE bytes
 // (which every reply must zero), the body, and 0xDD up to `length`.
@@ -176,4 +130,4 @@ inline CRouteInfo AlphaToBetaRequest(uint8_t txChanCount, uint8_t rxChanCount = 
   return body;
 }
 
-}  // namespace halvyn::test
+}  // namespace halvyn::testing

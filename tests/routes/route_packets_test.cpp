@@ -9,9 +9,9 @@
 namespace halvyn {
 namespace {
 
-using test::AlphaToBetaRequest;
-using test::Bytes;
-using test::RouteRequestPacket;
+using testing::AlphaToBetaRequest;
+using testing::Bytes;
+using testing::RouteRequestPacket;
 
 std::vector<uint8_t> Slice(std::span<const uint8_t> bytes, size_t from, size_t count) {
   return {bytes.begin() + std::ptrdiff_t(from), bytes.begin() + std::ptrdiff_t(from + count)};
@@ -104,9 +104,9 @@ TEST(RouteReleaseNoticeTest, CarriesTheStoredRecordWithZeroHeaderBytes) {
 }
 
 TEST(RouteReleaseSlotPortTest, NeedsBothBytesOfTheSlotPort) {
-  EXPECT_EQ(ReleaseSlotPort(test::ReleasePacket(14368, 122)), 14368);
-  EXPECT_EQ(ReleaseSlotPort(test::ReleasePacket(14368, 121)), std::nullopt);
-  EXPECT_EQ(ReleaseSlotPort(test::ReleasePacket(14368, 120)), std::nullopt);
+  EXPECT_EQ(ReleaseSlotPort(testing::ReleasePacket(14368, 122)), 14368);
+  EXPECT_EQ(ReleaseSlotPort(testing::ReleasePacket(14368, 121)), std::nullopt);
+  EXPECT_EQ(ReleaseSlotPort(testing::ReleasePacket(14368, 120)), std::nullopt);
 }
 
 TEST(PortProbeTest, NeedsOneHundredTwentyBytesAndLetterWOnly) {

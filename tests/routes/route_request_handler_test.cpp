@@ -7,11 +7,11 @@
 namespace halvyn {
 namespace {
 
-using test::AlphaToBetaRequest;
-using test::Bytes;
-using test::EventLog;
-using test::ReleasePacket;
-using test::RouteRequestPacket;
+using testing::AlphaToBetaRequest;
+using testing::Bytes;
+using testing::EventLog;
+using testing::ReleasePacket;
+using testing::RouteRequestPacket;
 
 const uint32_t kDevice = NetworkAddress(192, 168, 1, 10);
 const Ipv4Endpoint kAlpha{NetworkAddress(198, 51, 100, 7), 5000};
@@ -35,13 +35,13 @@ class RouteRequestHandlerTest : public ::testing::Test {
   }
 
   EventLog log;
-  test::RecordingRegisterWriter writer{log};
-  test::RecordingSender sender{log};
-  test::RecordingStarter starter{log};
-  RouteProgrammer programmer{writer, test::RecordingPause(log)};
+  testing::RecordingRegisterWriter writer{log};
+  testing::RecordingSender sender{log};
+  testing::RecordingStarter starter{log};
+  RouteProgrammer programmer{writer, testing::RecordingPause(log)};
   RouteState state;
   std::map<std::string, Ipv4Endpoint> clients;
-  RouteRequestHandler handler{state, programmer, starter, test::LookupIn(clients),
+  RouteRequestHandler handler{state, programmer, starter, testing::LookupIn(clients),
                               [this](RouteSlot slot) {
                                 log.Add("posted " + std::to_string(slot));
                                 if (onPosted) onPosted(slot);
@@ -56,7 +56,7 @@ TEST_F(RouteRequestHandlerTest, GrantProgramsDeviceStartsListenerThenAnswersTxTh
   for (const auto& write : writer.writes()) EXPECT_EQ(write.deviceAddress, kDevice);
   EXPECT_EQ(Slice(writer.writes()[1].data, 0, 4), Bytes({2, 0, 0x1F, 0x38}));
 
-  const auto sent = sender.sent();
+  const auto sent = sender.Sent();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].destination, kAlpha);
   EXPECT_EQ(sent[1].destination, kBeta);
@@ -77,7 +77,7 @@ TEST_F(RouteRequestHandlerTest, GrantDoesNotNeedTheDevicesLoggedIn) {
   Request(1);
   Request(1);
   EXPECT_EQ(state.routeSlotMask(), 0b11u);
-  EXPECT_EQ(Slice(sender.sent()[3].bytes, 120 + 8, 2), Bytes({0x20, 0x38}));  // second v: 14368
+  EXPECT_EQ(Slice(sender.Sent()[3].bytes, 120 + 8, 2), Bytes({0x20, 0x38}));  // second v: 14368
 }
 
 TEST_F(RouteRequestHandlerTest, ShortRequestIsIgnored) {
@@ -90,8 +90,8 @@ TEST_F(RouteRequestHandlerTest, ShortRequestIsIgnored) {
 TEST_F(RouteRequestHandlerTest, RefusalAnswersSlotPortZeroWithoutWritesOrListener) {
   Request(9);
   EXPECT_EQ(log.events(), (std::vector<std::string>{"send u", "send v"}));
-  EXPECT_EQ(Slice(sender.sent()[0].bytes, 120 + 28, 2), Bytes({0, 0}));
-  EXPECT_EQ(Slice(sender.sent()[1].bytes, 120 + 8, 2), Bytes({0, 0}));
+  EXPECT_EQ(Slice(sender.Sent()[0].bytes, 120 + 28, 2), Bytes({0, 0}));
+  EXPECT_EQ(Slice(sender.Sent()[1].bytes, 120 + 8, 2), Bytes({0, 0}));
   EXPECT_EQ(state.routeSlotMask(), 0u);
 }
 
@@ -107,7 +107,7 @@ TEST_F(RouteRequestHandlerTest, ReleasePostsThenNotifiesTxAndRxWithTheOldRecord)
   EXPECT_EQ(log.events(), (std::vector<std::string>{"posted 1", "send t", "send s"}));
   EXPECT_EQ(state.routeSlotMask(), 0b01u);
 
-  const auto sent = sender.sent();
+  const auto sent = sender.Sent();
   ASSERT_EQ(sent.size(), 6u);
   const auto& t = sent[4];
   const auto& s = sent[5];
@@ -127,7 +127,7 @@ TEST_F(RouteRequestHandlerTest, ReleasePostsThenNotifiesTxAndRxWithTheOldRecord)
 TEST_F(RouteRequestHandlerTest, ReleaseNoticeGoesToStoredRxPortWhenRxIsNotLoggedIn) {
   Request(1);
   Release(14367);
-  EXPECT_EQ(sender.sent().back().destination, kBeta);
+  EXPECT_EQ(sender.Sent().back().destination, kBeta);
 }
 
 TEST_F(RouteRequestHandlerTest, ReleaseOutsideTheSlotPortsOrTooShortDoesNothing) {
@@ -167,7 +167,7 @@ TEST_F(RouteRequestHandlerTest, RepliesToAZeroAddressOrPortAreNotSent) {
   body.set_tx_ip(0);
   body.set_rx_port(0);
   handler.HandleRouteRequest(RouteRequestPacket(body, 0, kRoutePacketLength), kRequester, sender);
-  EXPECT_TRUE(sender.sent().empty());
+  EXPECT_TRUE(sender.Sent().empty());
   EXPECT_EQ(state.routeSlotMask(), 1u);  // the route is granted as before
 }
 

@@ -25,7 +25,7 @@ TEST(RouteStateStressTest, InvariantHoldsUnderConcurrentAllocateReleaseResetAndC
     for (int i = 0; i < kOperationsPerThread; ++i) {
       const unsigned roll = random() % 100;
       if (kind == 0 || roll < 50) {
-        if (state.AllocateRoute(test::AlphaToBetaRequest(uint8_t(random() % 10)))) ++grants;
+        if (state.AllocateRoute(testing::AlphaToBetaRequest(uint8_t(random() % 10)))) ++grants;
       } else if (roll < 90) {
         state.ReleaseRoute(RouteSlot(random() % kRouteSlotCount));
       } else if (roll < 93) {

@@ -8,7 +8,7 @@
 namespace halvyn {
 namespace {
 
-using test::AlphaToBetaRequest;
+using testing::AlphaToBetaRequest;
 
 ChannelList Channels(std::initializer_list<uint8_t> numbers) {
   ChannelList list{};

@@ -7,9 +7,9 @@
 namespace halvyn {
 namespace {
 
-using test::AlphaToBetaRequest;
-using test::Bytes;
-using test::EventLog;
+using testing::AlphaToBetaRequest;
+using testing::Bytes;
+using testing::EventLog;
 
 const uint32_t kDevice = NetworkAddress(192, 168, 1, 10);
 
@@ -30,12 +30,13 @@ class RouteWindowStepsTest : public ::testing::Test {
   }
 
   std::optional<RouteRow> Probe(uint16_t slotPort, uint16_t learntPort) {
-    return ActivateRoute(slotPort, learntPort, state, programmer, device, test::LookupIn(clients));
+    return ActivateRoute(slotPort, learntPort, state, programmer, device,
+                         testing::LookupIn(clients));
   }
 
   EventLog log;
-  test::RecordingRegisterWriter writer{log};
-  RouteProgrammer programmer{writer, test::RecordingPause(log)};
+  testing::RecordingRegisterWriter writer{log};
+  RouteProgrammer programmer{writer, testing::RecordingPause(log)};
   RouteState state;
   SelectedRouteDevice device;
   std::map<std::string, Ipv4Endpoint> clients{{"alpha", {NetworkAddress(198, 51, 100, 7), 5000}},
@@ -94,17 +95,17 @@ TEST_F(RouteWindowStepsTest, ReleaseZeroesBlocksWhileSlotIsStillHeldThenFreesIt)
   ASSERT_TRUE(state.AllocateRoute(AlphaToBetaRequest(2)));  // slot 1, channels 2 and 3
   std::vector<uint32_t> slotMasksDuringWrites;
   struct ProbingWriter final : DeviceRegisterWriter {
-    test::RecordingRegisterWriter& inner;
+    testing::RecordingRegisterWriter& inner;
     RouteState& state;
     std::vector<uint32_t>& masks;
-    ProbingWriter(test::RecordingRegisterWriter& i, RouteState& s, std::vector<uint32_t>& m)
+    ProbingWriter(testing::RecordingRegisterWriter& i, RouteState& s, std::vector<uint32_t>& m)
         : inner(i), state(s), masks(m) {}
     void WriteDeviceRegisters(uint32_t a, uint16_t r, std::span<const uint8_t> d) override {
       masks.push_back(state.routeSlotMask());
       inner.WriteDeviceRegisters(a, r, d);
     }
   } probing{writer, state, slotMasksDuringWrites};
-  RouteProgrammer probingProgrammer(probing, test::RecordingPause(log));
+  RouteProgrammer probingProgrammer(probing, testing::RecordingPause(log));
 
   EXPECT_EQ(ReleaseRouteSlot(1, state, probingProgrammer, kDevice), "2");
   EXPECT_EQ(log.events(), (std::vector<std::string>{"write 1056 64", "pause 10", "write 2080 24",

@@ -10,7 +10,7 @@
 #include "tests/soak/soak_settings.h"
 #include "tools/client/client_packets.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 namespace {
 
@@ -471,4 +471,4 @@ void ClientFleet::CheckWindowList(const WindowSnapshot& snapshot, int64_t slackM
   }
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

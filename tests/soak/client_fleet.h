@@ -29,7 +29,7 @@
 #include "tests/soak/findings.h"
 #include "tests/soak/timeline.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 struct WindowSnapshot {
   int64_t sentAt = 0;      // the request left
@@ -156,4 +156,4 @@ class ClientFleet {
   Counters counters_;
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

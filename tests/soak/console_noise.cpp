@@ -10,7 +10,7 @@
 #include "tests/rig/network_namespace_thread.h"
 #include "tests/soak/soak_clock.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 namespace {
 
@@ -118,4 +118,4 @@ void ConsoleNoise::Run() {
   }
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -14,7 +14,7 @@
 
 #include "platform/ipv4.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 class ConsoleNoise {
  public:
@@ -41,4 +41,4 @@ class ConsoleNoise {
   std::thread thread_;
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -5,7 +5,7 @@
 #include "routes/route_packets.h"
 #include "routes/route_slot.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 namespace {
 
@@ -138,4 +138,4 @@ bool DatagramNoise::SendOne() {
   return true;
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -20,7 +20,7 @@
 #include "platform/ipv4.h"
 #include "platform/udp_socket.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 class DatagramNoise {
  public:
@@ -48,4 +48,4 @@ class DatagramNoise {
   uint64_t sent_ = 0;
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 std::optional<DeviceImage> DeviceImage::Read(const std::string& path) {
   std::ifstream file(path);
@@ -36,4 +36,4 @@ std::vector<uint8_t> DeviceImage::Block(uint16_t firstRegister, size_t length) c
   return bytes;
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 class DeviceImage {
  public:
@@ -26,4 +26,4 @@ class DeviceImage {
   std::map<uint16_t, uint16_t> registers_;
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

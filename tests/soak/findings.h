@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 class Findings {
  public:
@@ -46,4 +46,4 @@ class Findings {
   std::map<std::string, Kind> kinds_;
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

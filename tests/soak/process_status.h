@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 struct ProcessStatus {
   uint64_t residentKib = 0;  // VmRSS
@@ -28,4 +28,4 @@ struct ProcessStatus {
   }
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -11,7 +11,7 @@
 #include "tests/soak/soak_settings.h"
 #include "tools/client/client_packets.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 namespace {
 
@@ -410,4 +410,4 @@ void RouteDriver::CheckDeviceImage(const DeviceImage& image,
   }
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

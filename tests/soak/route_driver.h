@@ -26,7 +26,7 @@
 #include "tests/soak/device_image.h"
 #include "tests/soak/findings.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 struct SelectedDevice {
   uint32_t address = 0;  // network order
@@ -127,4 +127,4 @@ class RouteDriver {
   Counters counters_;
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

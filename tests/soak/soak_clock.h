@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 inline int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -13,4 +13,4 @@ inline int64_t NowMs() {
       .count();
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

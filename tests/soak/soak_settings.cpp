@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 SoakSettings SoakSettings::FromEnvironment() {
   SoakSettings settings;
@@ -23,4 +23,4 @@ std::string SoakSettings::Describe() const {
          std::to_string(testing::kTimeScale);
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

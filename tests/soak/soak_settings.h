@@ -8,7 +8,7 @@
 
 #include "tests/lan/lan_test_fixture.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 using testing::Scaled;
 
@@ -49,4 +49,4 @@ constexpr int64_t kWindowPollEveryMs = 150;
 // The window must answer within this (scaled in the sanitizer builds).
 constexpr int64_t kWindowAnswerMs = 100;
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -17,7 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <span>
 #include <sstream>
+#include <vector>
 
 #include "bench/process_stats.h"
 #include "platform/mac_address.h"
@@ -29,11 +34,12 @@
 #include "tests/soak/process_status.h"
 #include "tests/soak/route_driver.h"
 #include "tests/soak/soak_clock.h"
+#include "tests/soak/soak_figures.h"
 #include "tests/soak/soak_settings.h"
 #include "tests/soak/window_watch.h"
 #include "tests/stun/stun_server_process.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 namespace {
 
 using nlohmann::json;
@@ -61,6 +67,50 @@ struct Every {
   }
 };
 
+// The operator's actions in the loaded phase.
+enum class Action { kPublicIp, kSelectOther, kStop, kStart, kClear, kSelectFirst, kSample };
+struct Planned {
+  int64_t at;
+  Action action;
+};
+
+// The operator's plan from begin to end: a memory sample once the load runs,
+// then every cycle (the run, at most two minutes) Get Public IP, the other
+// device, Stop (a Start follows it), Clear clients, the first device again and
+// Get Public IP once more. In time order.
+std::vector<Planned> OperatorPlan(int64_t begin, int64_t end, int64_t seconds) {
+  const int64_t cycle = std::min<int64_t>(seconds, 120) * 1000;
+  std::vector<Planned> plan;
+  plan.push_back({begin + std::min<int64_t>(15000, cycle / 6), Action::kSample});
+  for (int64_t c = begin; c < end; c += cycle) {
+    plan.push_back({c + cycle * 10 / 100, Action::kPublicIp});
+    plan.push_back({c + cycle * 25 / 100, Action::kSelectOther});
+    plan.push_back({c + cycle * 40 / 100, Action::kStop});
+    plan.push_back({c + cycle * 60 / 100, Action::kClear});
+    plan.push_back({c + cycle * 80 / 100, Action::kSelectFirst});
+    plan.push_back({c + cycle * 90 / 100, Action::kPublicIp});
+  }
+  std::sort(plan.begin(), plan.end(),
+            [](const Planned& a, const Planned& b) { return a.at < b.at; });
+  return plan;
+}
+
+// Actions that touch the route state or the relay wait for quiet routes.
+bool NeedsQuietRoutes(Action action) {
+  return action != Action::kPublicIp && action != Action::kStart;
+}
+
+// The paces of the loaded phase's events.
+struct LoadPace {
+  Every churn{Scaled(kChurnEveryMs)};
+  Every info{Scaled(kInfoEveryMs)};
+  Every connect{Scaled(kConnectEveryMs)};
+  Every natChange{Scaled(kNatChangeEveryMs)};
+  Every routeStep{Scaled(kRouteStepEveryMs)};
+  Every noiseStep{Scaled(kNoiseEveryMs)};
+  Every clearMessages{15000};
+};
+
 class Soak : public testing::LanTest {
  protected:
   void SetUp() override {
@@ -72,9 +122,9 @@ class Soak : public testing::LanTest {
                   {"--id", "SOAK-" + std::to_string(n), "--name", "Soak device", "--mac",
                    kDeviceMacs[n - 1], "--quiet", "--dump-file", imagePaths_[n - 1]});
     }
-    noise_ = rig_->AddHost("noise");
-    rig_->AddAdapter(noise_, "eth0", std::string(kNoiseAddress) + "/24");
-    rig_->AddDefaultRoute(noise_, kGatewayAddress, "eth0");
+    noiseHost_ = rig_->AddHost("noise");
+    rig_->AddAdapter(noiseHost_, "eth0", std::string(kNoiseAddress) + "/24");
+    rig_->AddDefaultRoute(noiseHost_, kGatewayAddress, "eth0");
     ASSERT_TRUE(rig_->ok()) << rig_->error();
 
     // coturn in the gateway's namespace, reached from the PC across the LAN.
@@ -101,8 +151,327 @@ class Soak : public testing::LanTest {
   }
 
   void TearDown() override {
+    // The traffic ends first, newest part first, while halvyn and the rig still run.
+    watch_.reset();
+    consoleNoise_.reset();
+    noise_.reset();
+    routes_.reset();
+    fleet_.reset();
     stun_.reset();
     LanTest::TearDown();
+  }
+
+  // Reads the run's length and seed, prints them and seeds the randomness.
+  void BeginRun() {
+    settings_ = SoakSettings::FromEnvironment();
+    std::printf("%s\n", settings_.Describe().c_str());
+    std::fflush(stdout);
+    RecordProperty("seed", std::to_string(settings_.seed));
+    random_.seed(settings_.seed);
+    figures_.seconds = settings_.seconds;
+    figures_.seed = settings_.seed;
+  }
+
+  // The clients and their routes, the noise and the window watch; device 1
+  // is selected, the watch polls and the clients log in.
+  void StartTraffic() {
+    fleet_.emplace([this](const std::function<void()>& work) { InNamespace(pc_, work); }, kRelay,
+                   random_, findings_, timeline_);
+    routes_.emplace(*fleet_, kRelay, random_, findings_);
+    fleet_->OnRouteReply([this](int client, std::span<const uint8_t> datagram) {
+      routes_->OnReply(client, datagram);
+    });
+    noise_.emplace(settings_.seed + 1, *ParseDotted(kPcAddress));
+    ASSERT_TRUE(
+        noise_->Open([this](const std::function<void()>& work) { InNamespace(noiseHost_, work); }));
+    consoleNoise_.emplace(settings_.seed + 2, pc_, kConsole, Scaled(kConsoleNoiseEveryMs));
+    watch_.emplace(pc_, kConsole, kWindowPollEveryMs, Scaled(kWindowAnswerMs), findings_);
+
+    ASSERT_TRUE(SelectDevice(1));
+    ++figures_.selections;
+    watch_->Start();
+    ASSERT_TRUE(fleet_->Open(NowMs()));
+  }
+
+  // Warm-up: every client that should be online is, and confirmed.
+  void WarmUp() {
+    ASSERT_TRUE(TurnUntil([&] { return fleet_->Settled(); }, Scaled(60000)))
+        << fleet_->OnlineCount() << " clients online\n"
+        << findings_.Report();
+  }
+
+  // The loaded phase: the clients' and the noise's events at their paces,
+  // route steps, and the operator's plan.
+  void RunLoadedPhase() {
+    const int64_t begin = NowMs();
+    const int64_t end = begin + settings_.seconds * 1000;
+    std::vector<Planned> plan = OperatorPlan(begin, end, settings_.seconds);
+    LoadPace pace;
+    consoleNoise_->Start();
+    size_t next = 0;
+    while (alive_ && NowMs() < end) {
+      Turn();
+      const int64_t now = NowMs();
+      SendDueLoad(pace, now);
+      if (next >= plan.size() || now < plan[next].at) continue;
+      const Action action = plan[next].action;
+      if (NeedsQuietRoutes(action) && !routes_->Idle(now)) {
+        routesPaused_ = true;
+        continue;
+      }
+      routesPaused_ = false;
+      ++next;
+      if (const std::optional<Planned> followUp = Perform(action, now))
+        plan.insert(plan.begin() + long(next), *followUp);
+    }
+    consoleNoise_->Stop();
+  }
+
+  // The events that are due now; a lost route selection is made again.
+  void SendDueLoad(LoadPace& pace, int64_t now) {
+    if (pace.churn.Due(now) && running_) fleet_->Churn(now);
+    if (pace.info.Due(now)) fleet_->ReportInfo(now);
+    if (pace.connect.Due(now)) fleet_->Connect(now);
+    if (pace.natChange.Due(now)) fleet_->ChangeNatPort(now);
+    if (pace.noiseStep.Due(now)) noise_->SendOne();
+    if (pace.clearMessages.Due(now)) {
+      EXPECT_EQ(halvyn_->Command("clear-messages"), 200);
+    }
+    if (running_ && !routesPaused_ && pace.routeStep.Due(now)) routes_->Step(now);
+    if (running_ && routes_->NeedsResync() && routes_->Idle(now)) Resync();
+  }
+
+  // One of the operator's actions; a Stop returns the Start that follows it.
+  std::optional<Planned> Perform(Action action, int64_t now) {
+    json window;
+    switch (action) {
+      case Action::kSample:
+        figures_.warm = ProcessStatus::Read(halvyn_->pid());
+        break;
+      case Action::kPublicIp:
+        EXPECT_EQ(halvyn_->Command("get-public-ip", {{"stunServer", kStunAddress}}), 200);
+        publicAddressAsked_ = true;
+        break;
+      case Action::kSelectOther:
+        EXPECT_TRUE(SelectDevice(2));
+        ++figures_.selections;
+        break;
+      case Action::kSelectFirst:
+        EXPECT_TRUE(SelectDevice(1));
+        ++figures_.selections;
+        break;
+      case Action::kStop:
+        EXPECT_EQ(halvyn_->Command("start-stop", nullptr, &window), 200);
+        EXPECT_EQ(window["startStop"], "Start");
+        timeline_.Stopped(now);
+        running_ = false;
+        ++figures_.stops;
+        return Planned{now + Scaled(1500), Action::kStart};
+      case Action::kStart:
+        EXPECT_EQ(halvyn_->Command("start-stop", nullptr, &window), 200);
+        EXPECT_EQ(window["startStop"], "Stop");
+        // Keep-alives sent while stopped were lost; one period later all are fresh.
+        timeline_.Started(now + kKeepAliveMs + 1000);
+        running_ = true;
+        break;
+      case Action::kClear:
+        EXPECT_EQ(halvyn_->Command("clear-clients", nullptr, &window), 200);
+        EXPECT_EQ(window["remoteDevices"], json::array());
+        timeline_.Cleared(now);
+        fleet_->OnCleared(now);
+        ++figures_.clears;
+        break;
+    }
+    return std::nullopt;
+  }
+
+  // The run may have ended while the relay was stopped.
+  void StartIfStopped() {
+    if (running_) return;
+    EXPECT_EQ(halvyn_->Command("start-stop"), 200);
+    timeline_.Started(NowMs() + kKeepAliveMs + 1000);
+    running_ = true;
+  }
+
+  // Quiet: the clients settle, the routes finish what is in flight.
+  void Settle() {
+    EXPECT_TRUE(
+        TurnUntil([&] { return fleet_->Settled() && routes_->Idle(NowMs()); }, Scaled(20000)))
+        << "the clients or routes never settled";
+    if (routes_->NeedsResync()) Resync();
+    TurnUntil([] { return false; }, Scaled(500));
+  }
+
+  // The route invariant: the forward route list and the device's registers
+  // match the routes the clients were granted and did not release.
+  void CheckRoutesMatchWindowAndDevice() {
+    figures_.routesAtEnd = routes_->RouteCount();
+    routes_->CheckWindowRows(halvyn_->Window()["forwardRoutes"]);
+    const std::optional<DeviceImage> image = DeviceImage::Read(imagePaths_[selected_ - 1]);
+    ASSERT_TRUE(image) << "no register image of device " << selected_;
+    routes_->CheckDeviceImage(*image, gatewayMac_);
+  }
+
+  // Releases everything; then every slot and channel must be free again:
+  // 32 one-channel routes are granted slot by slot, the 33rd is refused.
+  void CheckEverySlotIsFreeAgain() {
+    ReleaseAllRoutes();
+    EXPECT_EQ(routes_->RouteCount(), 0);
+    const uint64_t grantedBefore = routes_->counters().granted;
+    const uint64_t refusedBefore = routes_->counters().refused;
+    for (int i = 0; i < 33 && alive_; ++i) {
+      ASSERT_TRUE(TurnUntil([&] { return routes_->Idle(NowMs()); }, Scaled(5000)));
+      ASSERT_TRUE(routes_->Request(NowMs(), 1));
+    }
+    TurnUntil([&] { return routes_->Idle(NowMs()); }, Scaled(5000));
+    EXPECT_EQ(routes_->counters().granted - grantedBefore, 32u);
+    EXPECT_EQ(routes_->counters().refused - refusedBefore, 1u);
+    EXPECT_EQ(routes_->RouteCount(), 32);
+    routes_->CheckWindowRows(halvyn_->Window()["forwardRoutes"]);
+    ReleaseAllRoutes();
+    EXPECT_EQ(halvyn_->Window()["forwardRoutes"], json::array());
+  }
+
+  // Memory and threads: flat between the warm-up and now.
+  void CheckMemoryAndThreadsStayedFlat() {
+    figures_.last = ProcessStatus::Read(halvyn_->pid());
+    const ProcessStatus& warm = figures_.warm;
+    const ProcessStatus& last = figures_.last;
+    EXPECT_TRUE(warm.ok && last.ok) << "cannot read /proc/" << halvyn_->pid() << "/status";
+    EXPECT_LE(last.residentKib, warm.residentKib + kResidentGrowthKib)
+        << "resident memory grew from " << warm.residentKib << " KiB to " << last.residentKib
+        << " KiB";
+    EXPECT_LE(last.threads, warm.threads + kThreadGrowth)
+        << "threads grew from " << warm.threads << " to " << last.threads;
+  }
+
+  // The window showed the public address and server.txt holds it.
+  void CheckPublicAddress() {
+    EXPECT_TRUE(publicAddressShown_) << "Get Public IP never showed " << kPcAddress;
+    std::ifstream addressFile(halvyn_->workDir() / "server.txt", std::ios::binary);
+    std::stringstream addressText;
+    addressText << addressFile.rdbuf();
+    EXPECT_EQ(addressText.str(), std::string(kPcAddress) + "\r\n7002\r\n");
+  }
+
+  // Exit ends the process promptly and cleanly.
+  void CheckExit() {
+    const int64_t exitAt = NowMs();
+    halvyn_->Command("exit");
+    const std::optional<int> status = halvyn_->WaitForExit(std::chrono::milliseconds(Scaled(2000)));
+    figures_.exitMs = NowMs() - exitAt;
+    EXPECT_EQ(status, std::optional<int>(0))
+        << "Exit took more than " << Scaled(2000) << " ms or failed";
+    const std::string errors = halvyn_->Stderr();
+    for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
+                               "ERROR: LeakSanitizer", "runtime error"})
+      EXPECT_EQ(errors.find(report), std::string::npos) << errors;
+  }
+
+  // The soak must have done what it set out to do.
+  void CheckTheLoadHappened() {
+    const ClientFleet::Counters& clients = fleet_->counters();
+    const RouteDriver::Counters& routeCounts = routes_->counters();
+    EXPECT_GE(clients.logins, uint64_t(testing::kTimeScale == 1 ? kClientCount : kKeeperCount));
+    EXPECT_GT(clients.vanished, 0u);
+    EXPECT_GT(clients.logouts, 0u);
+    EXPECT_GT(clients.natChanges, 0u);
+    EXPECT_GT(clients.connectsDelivered, 0u);
+    EXPECT_GT(clients.presenceChecks, 0u);
+    // A vanished client needs up to 27.6 s to be dropped.
+    if (settings_.seconds >= 90) {
+      EXPECT_GT(clients.dropsSeen, 0u);
+    }
+    EXPECT_GT(routeCounts.released, 32u);
+    EXPECT_GT(routeCounts.refused, 1u);
+    EXPECT_GT(windowSamples_, 100u);
+  }
+
+  // The figures line, with the counts of every part of the load.
+  void PrintFigures() {
+    figures_.clients = fleet_->counters();
+    figures_.noiseDatagrams = noise_->sent();
+    figures_.consoleConnections = consoleNoise_->connections();
+    figures_.consoleAnswered = consoleNoise_->answered();
+    figures_.routes = routes_->counters();
+    figures_.windowAnswers = watch_->count();
+    figures_.windowMaxMs = watch_->MaxMs();
+    figures_.windowP99Ms = watch_->PercentileMs(99);
+    std::printf("%s\n", FiguresLine(figures_).c_str());
+    std::fflush(stdout);
+  }
+
+  // One turn of the main loop: read, send what is due, look at the window.
+  void Turn() {
+    fleet_->Poll(2);
+    const int64_t now = NowMs();
+    fleet_->Tick(now);
+    routes_->Pump(now);
+    DigestWindow();
+    if (aliveCheck_.Due(now) && halvyn_->WaitForExit(std::chrono::milliseconds(0))) {
+      findings_.Add("halvyn ended during the soak", halvyn_->Stderr());
+      alive_ = false;
+    }
+  }
+
+  // Turns until done() or timeoutMs; returns done().
+  bool TurnUntil(const std::function<bool()>& done, int64_t timeoutMs) {
+    const int64_t deadline = NowMs() + timeoutMs;
+    while (alive_ && !done() && NowMs() < deadline) Turn();
+    return done();
+  }
+
+  // Everything the window said since the last call.
+  void DigestWindow() {
+    for (const WindowSample& sample : watch_->Take()) {
+      ++windowSamples_;
+      WindowSnapshot snapshot{sample.sentAt, sample.answeredAt, {}};
+      for (const json& name : sample.window["remoteDevices"])
+        snapshot.remoteDevices.push_back(name);
+      fleet_->CheckWindowList(snapshot, Scaled(1000));
+      if (!sample.window["messageBoxes"].empty()) {
+        findings_.Add("a message box was raised", sample.window["messageBoxes"].dump());
+        halvyn_->Command("dismiss-message");
+      }
+      if (publicAddressAsked_ && sample.window["publicAddress"] == kPcAddress)
+        publicAddressShown_ = true;
+    }
+  }
+
+  void ReleaseAllRoutes() {
+    while (alive_ && routes_->AnyRoute()) {
+      if (!TurnUntil([&] { return routes_->Idle(NowMs()); }, Scaled(5000))) break;
+      routes_->Release(NowMs(), *routes_->AnyRoute());
+    }
+    TurnUntil([&] { return routes_->Idle(NowMs()); }, Scaled(5000));
+  }
+
+  // Selects the selected device again, so the route model starts afresh.
+  void Resync() {
+    ++figures_.resyncs;
+    EXPECT_TRUE(SelectDevice(selected_));
+  }
+
+  // Double-clicks device n's row; true when the window shows it selected.
+  bool SelectDevice(int n) {
+    const json window = halvyn_->Window();
+    int row = -1;
+    for (size_t i = 0; i < window["lanDevices"].size(); ++i)
+      if (window["lanDevices"][i][3] == DeviceAddress(n)) row = int(i);
+    json after;
+    if (row < 0) return false;
+    {
+      const auto busy = watch_->OperatorCommand();
+      if (halvyn_->Command("select-device", nullptr, &after, row) != 200) return false;
+    }
+    EXPECT_EQ(after["forwardRoutes"], json::array()) << "selection leaves the route list empty";
+    SelectedDevice device;
+    device.address = *ParseDotted(DeviceAddress(n));
+    device.mac = *ParseMac(kDeviceMacs[n - 1]);
+    device.imagePath = imagePaths_[n - 1];
+    routes_->OnDeviceSelected(device);
+    selected_ = n;
+    return true;
   }
 
   // Datagrams the kernel dropped at halvyn's relay socket for want of room.
@@ -120,334 +489,54 @@ class Soak : public testing::LanTest {
     if (!rig::RunInNetworkNamespace(name, work)) ADD_FAILURE() << "cannot enter " << name;
   }
 
-  // Double-clicks device n's row; true when the window shows it selected.
-  bool SelectDevice(int n, RouteDriver& routes) {
-    const json window = halvyn_->Window();
-    int row = -1;
-    for (size_t i = 0; i < window["lanDevices"].size(); ++i)
-      if (window["lanDevices"][i][3] == DeviceAddress(n)) row = int(i);
-    json after;
-    if (row < 0) return false;
-    {
-      const auto busy = watch_->OperatorCommand();
-      if (halvyn_->Command("select-device", nullptr, &after, row) != 200) return false;
-    }
-    EXPECT_EQ(after["forwardRoutes"], json::array()) << "selection leaves the route list empty";
-    SelectedDevice device;
-    device.address = *ParseDotted(DeviceAddress(n));
-    device.mac = *ParseMac(kDeviceMacs[n - 1]);
-    device.imagePath = imagePaths_[n - 1];
-    routes.OnDeviceSelected(device);
-    selected_ = n;
-    return true;
-  }
-
-  std::string noise_;
+  // The rig.
+  std::string noiseHost_;
   std::string imagePaths_[2];
   std::optional<testing::StunServerProcess> stun_;
   MacAddress gatewayMac_{};
+
+  // The run.
+  SoakSettings settings_;
+  std::mt19937_64 random_;
+  Findings findings_;
+  Timeline timeline_;
+  SoakFigures figures_;
+  std::optional<ClientFleet> fleet_;
+  std::optional<RouteDriver> routes_;
+  std::optional<DatagramNoise> noise_;
+  std::optional<ConsoleNoise> consoleNoise_;
+  std::optional<WindowWatch> watch_;
   int selected_ = 0;
-  WindowWatch* watch_ = nullptr;  // the test's, while it runs
+  bool alive_ = true;
+  bool running_ = true;
+  bool routesPaused_ = false;
+  bool publicAddressAsked_ = false;
+  bool publicAddressShown_ = false;
+  uint64_t windowSamples_ = 0;
+  Every aliveCheck_{500};
 };
 
 TEST_F(Soak, ServerStaysSoundUnderLoadAndFaults) {
-  const SoakSettings settings = SoakSettings::FromEnvironment();
-  std::printf("%s\n", settings.Describe().c_str());
-  std::fflush(stdout);
-  RecordProperty("seed", std::to_string(settings.seed));
-  std::mt19937_64 random(settings.seed);
-  Findings findings;
-  Timeline timeline;
-
-  ClientFleet fleet([&](const std::function<void()>& work) { InNamespace(pc_, work); }, kRelay,
-                    random, findings, timeline);
-  RouteDriver routes(fleet, kRelay, random, findings);
-  fleet.OnRouteReply(
-      [&](int client, std::span<const uint8_t> datagram) { routes.OnReply(client, datagram); });
-  DatagramNoise noise(settings.seed + 1, *ParseDotted(kPcAddress));
-  ASSERT_TRUE(noise.Open([&](const std::function<void()>& work) { InNamespace(noise_, work); }));
-  ConsoleNoise consoleNoise(settings.seed + 2, pc_, kConsole, Scaled(kConsoleNoiseEveryMs));
-  WindowWatch watch(pc_, kConsole, kWindowPollEveryMs, Scaled(kWindowAnswerMs), findings);
-  watch_ = &watch;
-
-  ASSERT_TRUE(SelectDevice(1, routes));
-  watch.Start();
-  ASSERT_TRUE(fleet.Open(NowMs()));
-
-  bool publicAddressAsked = false;
-  bool publicAddressShown = false;
-  bool alive = true;
-  uint64_t windowSamples = 0;
-  Every aliveCheck{500};
-
-  // Everything the window said since the last call.
-  auto digest = [&] {
-    for (const WindowSample& sample : watch.Take()) {
-      ++windowSamples;
-      WindowSnapshot snapshot{sample.sentAt, sample.answeredAt, {}};
-      for (const json& name : sample.window["remoteDevices"])
-        snapshot.remoteDevices.push_back(name);
-      fleet.CheckWindowList(snapshot, Scaled(1000));
-      if (!sample.window["messageBoxes"].empty()) {
-        findings.Add("a message box was raised", sample.window["messageBoxes"].dump());
-        halvyn_->Command("dismiss-message");
-      }
-      if (publicAddressAsked && sample.window["publicAddress"] == kPcAddress)
-        publicAddressShown = true;
-    }
-  };
-  // One turn of the main loop: read, send what is due, look at the window.
-  auto turn = [&] {
-    fleet.Poll(2);
-    const int64_t now = NowMs();
-    fleet.Tick(now);
-    routes.Pump(now);
-    digest();
-    if (aliveCheck.Due(now) && halvyn_->WaitForExit(std::chrono::milliseconds(0))) {
-      findings.Add("halvyn ended during the soak", halvyn_->Stderr());
-      alive = false;
-    }
-  };
-  // Turns until done() or timeoutMs; returns done().
-  auto turnUntil = [&](const std::function<bool()>& done, int64_t timeoutMs) {
-    const int64_t deadline = NowMs() + timeoutMs;
-    while (alive && !done() && NowMs() < deadline) turn();
-    return done();
-  };
-
-  // Warm-up: every client that should be online is, and confirmed.
-  ASSERT_TRUE(turnUntil([&] { return fleet.Settled(); }, Scaled(60000)))
-      << fleet.OnlineCount() << " clients online\n"
-      << findings.Report();
-
-  // The loaded phase. The operator's actions repeat every cycle; those that
-  // reset route state wait until no route step is in flight.
-  enum class Action { kPublicIp, kSelectOther, kStop, kStart, kClear, kSelectFirst, kSample };
-  struct Planned {
-    int64_t at;
-    Action action;
-  };
-  const int64_t begin = NowMs();
-  const int64_t end = begin + settings.seconds * 1000;
-  const int64_t cycle = std::min<int64_t>(settings.seconds, 120) * 1000;
-  std::vector<Planned> plan;
-  plan.push_back({begin + std::min<int64_t>(15000, cycle / 6), Action::kSample});
-  for (int64_t c = begin; c < end; c += cycle) {
-    plan.push_back({c + cycle * 10 / 100, Action::kPublicIp});
-    plan.push_back({c + cycle * 25 / 100, Action::kSelectOther});
-    plan.push_back({c + cycle * 40 / 100, Action::kStop});
-    plan.push_back({c + cycle * 60 / 100, Action::kClear});
-    plan.push_back({c + cycle * 80 / 100, Action::kSelectFirst});
-    plan.push_back({c + cycle * 90 / 100, Action::kPublicIp});
-  }
-  std::sort(plan.begin(), plan.end(),
-            [](const Planned& a, const Planned& b) { return a.at < b.at; });
-
-  Every churn{Scaled(kChurnEveryMs)};
-  Every info{Scaled(kInfoEveryMs)};
-  Every connect{Scaled(kConnectEveryMs)};
-  Every natChange{Scaled(kNatChangeEveryMs)};
-  Every routeStep{Scaled(kRouteStepEveryMs)};
-  Every noiseStep{Scaled(kNoiseEveryMs)};
-  Every clearMessages{15000};
-  bool running = true;
-  bool routesPaused = false;
-  int resyncs = 0;
-  int stops = 0, clears = 0, selections = 1;
-  ProcessStatus warm;
-
-  consoleNoise.Start();
-  size_t next = 0;
-  while (alive && NowMs() < end) {
-    turn();
-    const int64_t now = NowMs();
-    if (churn.Due(now) && running) fleet.Churn(now);
-    if (info.Due(now)) fleet.ReportInfo(now);
-    if (connect.Due(now)) fleet.Connect(now);
-    if (natChange.Due(now)) fleet.ChangeNatPort(now);
-    if (noiseStep.Due(now)) noise.SendOne();
-    if (clearMessages.Due(now)) {
-      EXPECT_EQ(halvyn_->Command("clear-messages"), 200);
-    }
-    if (running && !routesPaused && routeStep.Due(now)) routes.Step(now);
-    if (running && routes.NeedsResync() && routes.Idle(now)) {
-      ++resyncs;
-      EXPECT_TRUE(SelectDevice(selected_, routes));
-    }
-    if (next >= plan.size() || now < plan[next].at) continue;
-    // Actions that touch the route state or the relay wait for quiet routes.
-    const Action action = plan[next].action;
-    const bool needsQuiet = action != Action::kPublicIp && action != Action::kStart;
-    if (needsQuiet && !routes.Idle(now)) {
-      routesPaused = true;
-      continue;
-    }
-    routesPaused = false;
-    ++next;
-    json window;
-    switch (action) {
-      case Action::kSample:
-        warm = ProcessStatus::Read(halvyn_->pid());
-        break;
-      case Action::kPublicIp:
-        EXPECT_EQ(halvyn_->Command("get-public-ip", {{"stunServer", kStunAddress}}), 200);
-        publicAddressAsked = true;
-        break;
-      case Action::kSelectOther:
-        EXPECT_TRUE(SelectDevice(2, routes));
-        ++selections;
-        break;
-      case Action::kSelectFirst:
-        EXPECT_TRUE(SelectDevice(1, routes));
-        ++selections;
-        break;
-      case Action::kStop:
-        EXPECT_EQ(halvyn_->Command("start-stop", nullptr, &window), 200);
-        EXPECT_EQ(window["startStop"], "Start");
-        timeline.Stopped(now);
-        running = false;
-        ++stops;
-        plan.insert(plan.begin() + long(next), {now + Scaled(1500), Action::kStart});
-        break;
-      case Action::kStart:
-        EXPECT_EQ(halvyn_->Command("start-stop", nullptr, &window), 200);
-        EXPECT_EQ(window["startStop"], "Stop");
-        // Keep-alives sent while stopped were lost; one period later all are fresh.
-        timeline.Started(now + kKeepAliveMs + 1000);
-        running = true;
-        break;
-      case Action::kClear:
-        EXPECT_EQ(halvyn_->Command("clear-clients", nullptr, &window), 200);
-        EXPECT_EQ(window["remoteDevices"], json::array());
-        timeline.Cleared(now);
-        fleet.OnCleared(now);
-        ++clears;
-        break;
-    }
-  }
-  consoleNoise.Stop();
-  ASSERT_TRUE(alive) << findings.Report();
-  if (!running) {  // the run ended while stopped
-    EXPECT_EQ(halvyn_->Command("start-stop"), 200);
-    timeline.Started(NowMs() + kKeepAliveMs + 1000);
-  }
-
-  // Quiet: the clients settle, the routes finish what is in flight.
-  EXPECT_TRUE(turnUntil([&] { return fleet.Settled() && routes.Idle(NowMs()); }, Scaled(20000)))
-      << "the clients or routes never settled";
-  if (routes.NeedsResync()) {
-    ++resyncs;
-    EXPECT_TRUE(SelectDevice(selected_, routes));
-  }
-  turnUntil([] { return false; }, Scaled(500));
-
-  // The route invariant: the forward route list and the device's registers
-  // match the routes the clients were granted and did not release.
-  const int routesAtEnd = routes.RouteCount();
-  routes.CheckWindowRows(halvyn_->Window()["forwardRoutes"]);
-  const std::optional<DeviceImage> image = DeviceImage::Read(imagePaths_[selected_ - 1]);
-  ASSERT_TRUE(image) << "no register image of device " << selected_;
-  routes.CheckDeviceImage(*image, gatewayMac_);
-
-  // Release everything; then every slot and channel must be free again:
-  // 32 one-channel routes are granted slot by slot, the 33rd is refused.
-  auto releaseAll = [&] {
-    while (alive && routes.AnyRoute()) {
-      if (!turnUntil([&] { return routes.Idle(NowMs()); }, Scaled(5000))) break;
-      routes.Release(NowMs(), *routes.AnyRoute());
-    }
-    turnUntil([&] { return routes.Idle(NowMs()); }, Scaled(5000));
-  };
-  releaseAll();
-  EXPECT_EQ(routes.RouteCount(), 0);
-  const uint64_t grantedBefore = routes.counters().granted;
-  const uint64_t refusedBefore = routes.counters().refused;
-  for (int i = 0; i < 33 && alive; ++i) {
-    ASSERT_TRUE(turnUntil([&] { return routes.Idle(NowMs()); }, Scaled(5000)));
-    ASSERT_TRUE(routes.Request(NowMs(), 1));
-  }
-  turnUntil([&] { return routes.Idle(NowMs()); }, Scaled(5000));
-  EXPECT_EQ(routes.counters().granted - grantedBefore, 32u);
-  EXPECT_EQ(routes.counters().refused - refusedBefore, 1u);
-  EXPECT_EQ(routes.RouteCount(), 32);
-  routes.CheckWindowRows(halvyn_->Window()["forwardRoutes"]);
-  releaseAll();
-  EXPECT_EQ(halvyn_->Window()["forwardRoutes"], json::array());
-
-  // Memory and threads: flat between the warm-up and now.
-  const ProcessStatus last = ProcessStatus::Read(halvyn_->pid());
-  EXPECT_TRUE(warm.ok && last.ok) << "cannot read /proc/" << halvyn_->pid() << "/status";
-  EXPECT_LE(last.residentKib, warm.residentKib + kResidentGrowthKib)
-      << "resident memory grew from " << warm.residentKib << " KiB to " << last.residentKib
-      << " KiB";
-  EXPECT_LE(last.threads, warm.threads + kThreadGrowth)
-      << "threads grew from " << warm.threads << " to " << last.threads;
-
-  const uint64_t relayDrops = RelaySocketDrops();
-  watch.Stop();
-  digest();
-  EXPECT_TRUE(publicAddressShown) << "Get Public IP never showed " << kPcAddress;
-  std::ifstream addressFile(halvyn_->workDir() / "server.txt", std::ios::binary);
-  std::stringstream addressText;
-  addressText << addressFile.rdbuf();
-  EXPECT_EQ(addressText.str(), std::string(kPcAddress) + "\r\n7002\r\n");
-
-  // Exit ends the process promptly and cleanly.
-  const int64_t exitAt = NowMs();
-  halvyn_->Command("exit");
-  const std::optional<int> status = halvyn_->WaitForExit(std::chrono::milliseconds(Scaled(2000)));
-  const int64_t exitMs = NowMs() - exitAt;
-  EXPECT_EQ(status, std::optional<int>(0))
-      << "Exit took more than " << Scaled(2000) << " ms or failed";
-  const std::string errors = halvyn_->Stderr();
-  for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
-                             "ERROR: LeakSanitizer", "runtime error"})
-    EXPECT_EQ(errors.find(report), std::string::npos) << errors;
-
-  // The soak must have done what it set out to do.
-  const ClientFleet::Counters& clients = fleet.counters();
-  const RouteDriver::Counters& routeCounts = routes.counters();
-  EXPECT_GE(clients.logins, uint64_t(testing::kTimeScale == 1 ? kClientCount : kKeeperCount));
-  EXPECT_GT(clients.vanished, 0u);
-  EXPECT_GT(clients.logouts, 0u);
-  EXPECT_GT(clients.natChanges, 0u);
-  EXPECT_GT(clients.connectsDelivered, 0u);
-  EXPECT_GT(clients.presenceChecks, 0u);
-  // A vanished client needs up to 27.6 s to be dropped.
-  if (settings.seconds >= 90) {
-    EXPECT_GT(clients.dropsSeen, 0u);
-  }
-  EXPECT_GT(routeCounts.released, 32u);
-  EXPECT_GT(routeCounts.refused, 1u);
-  EXPECT_GT(windowSamples, 100u);
-
-  std::printf(
-      "soak figures: %lld s, seed %llu; datagrams sent %llu by clients, %llu noise, %llu console "
-      "connections (%llu answered); clients %d, logins %llu, logouts %llu, vanished %llu, NAT "
-      "changes %llu, connects %llu/%llu delivered, lists %llu, listed checks %llu, drops in time "
-      "%llu; routes requested %llu, granted %llu, "
-      "refused %llu, probed %llu, released %llu, lost replies %llu, resyncs %d, most at once %d, "
-      "at end %d; "
-      "operator stops %d, clears %d, selections %d; window answers %zu, max %.1f ms, p99 %.1f ms; "
-      "RSS %llu -> %llu KiB, threads %d -> %d; relay socket drops %llu; exit %lld ms\n",
-      (long long)settings.seconds, (unsigned long long)settings.seed,
-      (unsigned long long)clients.sent, (unsigned long long)noise.sent(),
-      (unsigned long long)consoleNoise.connections(), (unsigned long long)consoleNoise.answered(),
-      kClientCount, (unsigned long long)clients.logins, (unsigned long long)clients.logouts,
-      (unsigned long long)clients.vanished, (unsigned long long)clients.natChanges,
-      (unsigned long long)clients.connectsDelivered, (unsigned long long)clients.connectsSent,
-      (unsigned long long)clients.lists, (unsigned long long)clients.presenceChecks,
-      (unsigned long long)clients.dropsSeen, (unsigned long long)routeCounts.requests,
-      (unsigned long long)routeCounts.granted, (unsigned long long)routeCounts.refused,
-      (unsigned long long)routeCounts.probes, (unsigned long long)routeCounts.released,
-      (unsigned long long)routeCounts.lostReplies, resyncs, routeCounts.mostRoutes, routesAtEnd,
-      stops, clears, selections, watch.count(), watch.MaxMs(), watch.PercentileMs(99),
-      (unsigned long long)warm.residentKib, (unsigned long long)last.residentKib, warm.threads,
-      last.threads, (unsigned long long)relayDrops, (long long)exitMs);
-  std::fflush(stdout);
-  EXPECT_TRUE(findings.empty()) << findings.Report() << "(the relay socket dropped " << relayDrops
-                                << " datagrams)";
+  BeginRun();
+  ASSERT_NO_FATAL_FAILURE(StartTraffic());
+  ASSERT_NO_FATAL_FAILURE(WarmUp());
+  RunLoadedPhase();
+  ASSERT_TRUE(alive_) << findings_.Report();
+  StartIfStopped();
+  Settle();
+  ASSERT_NO_FATAL_FAILURE(CheckRoutesMatchWindowAndDevice());
+  ASSERT_NO_FATAL_FAILURE(CheckEverySlotIsFreeAgain());
+  CheckMemoryAndThreadsStayedFlat();
+  figures_.relaySocketDrops = RelaySocketDrops();
+  watch_->Stop();
+  DigestWindow();
+  CheckPublicAddress();
+  CheckExit();
+  CheckTheLoadHappened();
+  PrintFigures();
+  EXPECT_TRUE(findings_.empty()) << findings_.Report() << "(the relay socket dropped "
+                                 << figures_.relaySocketDrops << " datagrams)";
 }
 
 }  // namespace
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 class Timeline {
  public:
@@ -32,4 +32,4 @@ class Timeline {
   std::vector<Span> spans_;
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

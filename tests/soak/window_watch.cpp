@@ -8,7 +8,7 @@
 #include "tests/rig/network_namespace_thread.h"
 #include "tests/soak/soak_clock.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 namespace {
 
@@ -63,8 +63,7 @@ void WindowWatch::Run() {
     const int64_t fromUs = NowUs();
     const auto result = client.Get("/api/window");
     const int64_t tookUs = NowUs() - fromUs;
-    const bool metCommand =
-        commandBefore || commandsInFlight_ > 0 || lastCommandEndedUs_ >= fromUs;
+    const bool metCommand = commandBefore || commandsInFlight_ > 0 || lastCommandEndedUs_ >= fromUs;
     const int64_t boundMs = metCommand ? 2 * boundMs_ : boundMs_;
     WindowSample sample;
     sample.sentAt = started;
@@ -104,4 +103,4 @@ double WindowWatch::PercentileMs(double p) const {
   return double(sorted[k]) / 1000.0;
 }
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

@@ -24,7 +24,7 @@
 #include "platform/ipv4.h"
 #include "tests/soak/findings.h"
 
-namespace halvyn::soak {
+namespace halvyn::testing::soak {
 
 struct WindowSample {
   int64_t sentAt = 0;
@@ -43,7 +43,9 @@ class WindowWatch {
   // Marks an operator command in progress until the returned guard goes.
   class OperatorCommandGuard {
    public:
-    explicit OperatorCommandGuard(WindowWatch& watch) : watch_(watch) { ++watch_.commandsInFlight_; }
+    explicit OperatorCommandGuard(WindowWatch& watch) : watch_(watch) {
+      ++watch_.commandsInFlight_;
+    }
     ~OperatorCommandGuard();
     OperatorCommandGuard(const OperatorCommandGuard&) = delete;
     OperatorCommandGuard& operator=(const OperatorCommandGuard&) = delete;
@@ -78,4 +80,4 @@ class WindowWatch {
   std::vector<int64_t> latenciesUs_;  // the watch thread's until Stop
 };
 
-}  // namespace halvyn::soak
+}  // namespace halvyn::testing::soak

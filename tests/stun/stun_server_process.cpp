@@ -9,28 +9,14 @@
 #include <array>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "platform/udp_socket.h"
+#include "tests/support/child_exit.h"
 
 extern char** environ;
 
 namespace halvyn::testing {
-
-namespace {
-
-bool WaitForExit(pid_t pid, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
-}
-
-}  // namespace
 
 StunServerProcess::StunServerProcess(Ipv4Endpoint listen) : listen_(listen) {
   char pattern[] = "/tmp/halvyn-stun-XXXXXX";
@@ -75,9 +61,9 @@ StunServerProcess::StunServerProcess(Ipv4Endpoint listen) : listen_(listen) {
 StunServerProcess::~StunServerProcess() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
-    if (!WaitForExit(pid_, std::chrono::seconds(5))) {
+    if (!WaitForChildExit(pid_, std::chrono::seconds(5))) {
       kill(pid_, SIGKILL);
-      WaitForExit(pid_, std::chrono::seconds(5));
+      WaitForChildExit(pid_, std::chrono::seconds(5));
     }
   }
   std::error_code ignored;

@@ -1,11 +1,15 @@
-// A DatagramSender that records what would have been sent.
+// A DatagramSender that records what would have been sent. Any thread.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/datagram_sender.h"
+#include "tests/support/event_log.h"
 
 namespace halvyn::testing {
 
@@ -16,11 +20,23 @@ struct SentDatagram {
 
 class RecordingSender final : public DatagramSender {
  public:
+  RecordingSender() = default;
+  // Each send is also added to log as "send X", X being the datagram's third
+  // byte (the relay protocol's letter), so its order among other events shows.
+  explicit RecordingSender(EventLog& log) : log_(&log) {}
+
   bool SendTo(std::span<const uint8_t> datagram, Ipv4Endpoint destination) const override {
-    std::lock_guard lock(mutex_);
-    sent_.push_back({{datagram.begin(), datagram.end()}, destination});
-    return true;
+    {
+      std::lock_guard lock(mutex_);
+      sent_.push_back({{datagram.begin(), datagram.end()}, destination});
+    }
+    if (log_) log_->Add(std::string("send ") + (datagram.size() > 2 ? char(datagram[2]) : '?'));
+    return succeeds_;
   }
+
+  // From now on every send is recorded but reported as failed.
+  void FailEverySend() { succeeds_ = false; }
+
   // What was sent so far.
   std::vector<SentDatagram> Sent() const {
     std::lock_guard lock(mutex_);
@@ -33,6 +49,8 @@ class RecordingSender final : public DatagramSender {
   }
 
  private:
+  EventLog* const log_ = nullptr;
+  std::atomic<bool> succeeds_ = true;
   mutable std::mutex mutex_;
   mutable std::vector<SentDatagram> sent_;
 };
