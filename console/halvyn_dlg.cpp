@@ -96,13 +96,17 @@ void CHalvynDlg::OnInitDialog() {
   }
 }
 
+void CHalvynDlg::PutValuesInControls() {
+  controls_.localAddress = DottedText(HostToNetworkOrder(localAddress_));
+  controls_.relayPort = std::to_string(relayPort_);
+  controls_.publicAddress = publicAddressText_;
+  MarkChanged();
+}
+
 bool CHalvynDlg::UpdateData(bool fromControls) {
   AssertOnWindowThread();
   if (!fromControls) {
-    controls_.localAddress = DottedText(HostToNetworkOrder(localAddress_));
-    controls_.relayPort = std::to_string(relayPort_);
-    controls_.publicAddress = publicAddressText_;
-    MarkChanged();
+    PutValuesInControls();
     return true;
   }
   // The IP address control only ever holds four fields; text that is not a
@@ -278,7 +282,7 @@ void CHalvynDlg::FlushLogLines() {
   if (!logUnflushed_) return;
   logUnflushed_ = false;
   if (options_.logOut) options_.logOut->flush();
-  UpdateData(false);
+  PutValuesInControls();
 }
 
 void CHalvynDlg::OnClientLogin(const ClientRecord* record) {

@@ -151,8 +151,10 @@ class CHalvynDlg final : public ConsoleWindow {
   void SavePublicAddressFile();
   std::optional<Ipv4Endpoint> LookUpClient(std::string_view name) const;
   void EndWindow();
-  // FlushLog's work, without the thread check: also run by the destructor.
+  // FlushLog's work and the data exchange towards the controls, without the
+  // thread check: also run by the destructor, after the window thread.
   void FlushLogLines();
+  void PutValuesInControls();
   void MarkChanged();
   void AssertOnWindowThread() const;
   int64_t WallClockMs() const;
