@@ -73,8 +73,6 @@ class ServerParts final : private DeviceLinkWorkers {
   ClientTable& clientTable() { return clientTable_; }
   // Window thread, or before it serves messages (SetLimits).
   RelayServer& relayServer() { return relayServer_; }
-  const RelayServer& relayServer() const { return relayServer_; }
-  RelayNotices& relayNotices() { return notices_; }
 
   // The subsystems' parts of the metrics page, in the page's order. Any thread.
   std::span<const MetricsSource* const> metricsSources() const { return metricsSources_; }
