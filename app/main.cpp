@@ -3,7 +3,9 @@
 //
 // Threads: main starts everything and waits for the window to end; the window
 // thread runs every handler; the console server, the relay server and the
-// signal watcher run their own.
+// signal watcher run their own. The subsystems and the window are assembled
+// by ServerParts; main adds what comes from the command line and the process:
+// the relay limits, the console, the service readiness and the signals.
 #include <malloc.h>
 
 #include <chrono>
@@ -18,7 +20,6 @@
 
 #include "app/command_line.h"
 #include "app/service_readiness.h"
-#include "console/halvyn_dlg.h"
 #include "console/web/console_access.h"
 #include "console/web/console_server.h"
 #include "halvyn_version.h"
@@ -26,7 +27,7 @@
 #include "platform/service_notifier.h"
 #include "platform/signal_watcher.h"
 #include "platform/tick_count.h"
-#include "relay/client_table.h"
+#include "server/server_parts.h"
 
 namespace {
 
@@ -64,16 +65,16 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  ClientTable clientTable;  // lives from start to exit, across every Stop
   WindowMessageQueue window;
   MonotonicTickClock clock;
-  CHalvynDlg dlg(clientTable, window, clock,
-                 {.relayTiming = {},
-                  .startNetwork = true,
-                  .logOut = &std::cout,
-                  .errorOut = &std::cerr,
-                  .lanInterface = line->lanInterface});
-  dlg.relayServer().SetLimits(line->limits);  // before any Start
+  ServerParts parts(window, clock,
+                    {.relayTiming = {},
+                     .startNetwork = true,
+                     .logOut = &std::cout,
+                     .errorOut = &std::cerr,
+                     .lanInterface = line->lanInterface});
+  CHalvynDlg& dlg = parts.window();
+  parts.relayServer().SetLimits(line->limits);  // before any Start
 
   std::unique_ptr<ConsoleServer> console;
   if (line->console) {
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
       options.token = GenerateToken();
       std::cout << "Console token: " << options.token << std::endl;
     }
-    console = std::make_unique<ConsoleServer>(dlg, window, options);
+    console = std::make_unique<ConsoleServer>(dlg, window, parts.metricsSources(), options);
     if (!console->Bind(error)) {
       std::cerr << "halvyn: " << error << " (is another halvyn running?)\n";
       return 1;
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
   ServiceReadiness readiness(/*waitForConsole=*/console != nullptr, /*waitForRelay=*/line->start,
                              NotifyServiceManager);
   auto reportRelayState = [&] {
-    readiness.RelayState(dlg.relayServer().running(), dlg.relayServer().boundPort());
+    readiness.RelayState(parts.relayServer().running(), parts.relayServer().boundPort());
   };
   dlg.SetChangeListener([&] {
     if (console) console->WindowChanged();
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
   tickWake.notify_all();
   if (ticker.joinable()) ticker.join();
   readiness.Stopping();
-  dlg.SetChangeListener(nullptr);  // the listener's captures end before dlg does
+  dlg.SetChangeListener(nullptr);  // the listener's captures end before the window does
   if (console) console->Stop();
   return status;
 }

@@ -7,8 +7,10 @@
 #include <ostream>
 
 #include "console/log_lines.h"
-#include "console/window_relay_notices.h"
 #include "platform/ipv4.h"
+#include "relay/client_table.h"
+#include "relay/relay_server.h"
+#include "routes/route_state.h"
 
 namespace halvyn {
 
@@ -39,25 +41,22 @@ std::optional<uint32_t> ParseUnsignedDecimal(std::string_view text) {
 
 }  // namespace
 
-CHalvynDlg::CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window, const TickClock& clock,
+CHalvynDlg::CHalvynDlg(WindowParts parts, WindowMessageQueue& window, const TickClock& clock,
                        Options options)
-    : clientTable_(clientTable), window_(window), clock_(clock), options_(options) {
+    : clientTable_(parts.clientTable),
+      relayServer_(parts.relayServer),
+      routeState_(parts.routeState),
+      routeProgrammer_(parts.routeProgrammer),
+      deviceSocket_(parts.deviceSocket),
+      deviceWriter_(parts.deviceWriter),
+      deviceLinkCounters_(parts.deviceLinkCounters),
+      deviceMap_(parts.deviceMap),
+      stunClient_(parts.stunClient),
+      deviceLinkWorkers_(parts.deviceLinkWorkers),
+      window_(window),
+      clock_(clock),
+      options_(std::move(options)) {
   startedAt_ = WallClockMs();
-  portLearningListeners_ = std::make_unique<PortLearningListeners>(
-      // A listener's probe: handled on the window thread before the listener goes on.
-      [this](uint16_t slotPort, uint16_t learntPort) {
-        window_.Send([&] { OnRoutePortLearned(slotPort, learntPort); });
-      },
-      [this](std::string_view text) {
-        window_.Post([this, message = std::string(text)] { ShowMessageBox(message); });
-      });
-  routeRequestHandler_ = std::make_unique<RouteRequestHandler>(
-      routeState_, routeProgrammer_, *portLearningListeners_,
-      [this](std::string_view name) { return LookUpClient(name); },
-      [this](RouteSlot slot) { window_.Post([this, slot] { OnRouteReleased(slot); }); });
-  notices_ = std::make_unique<WindowRelayNotices>(*this, window);
-  relayServer_ = std::make_unique<RelayServer>(clientTable, *notices_, routeRequestHandler_.get(),
-                                               clock, window, options.relayTiming);
   // A burst of log lines is flushed and shown once, when the queue runs empty.
   window_.SetIdleHandler([this] { FlushLog(); });
 }
@@ -66,12 +65,7 @@ CHalvynDlg::~CHalvynDlg() {
   // Workers blocked handing a notice to the window return once it has ended.
   window_.End();
   window_.SetIdleHandler(nullptr);
-  FlushLog();
-  relayServer_->Stop();
-  portLearningListeners_->CloseAll();
-  if (deviceSocketNotifier_) deviceSocketNotifier_->Stop();
-  discoveryListener_.reset();
-  stoppingDiscoveryListener_.reset();
+  FlushLogLines();
 }
 
 std::optional<Ipv4Endpoint> CHalvynDlg::LookUpClient(std::string_view name) const {
@@ -79,10 +73,6 @@ std::optional<Ipv4Endpoint> CHalvynDlg::LookUpClient(std::string_view name) cons
   // any thread may look up, the window thread included.
   if (auto record = clientTable_.Find(name)) return Ipv4Endpoint{record->ip(), record->port()};
   return std::nullopt;
-}
-
-RelayNotices& CHalvynDlg::relayNotices() {
-  return *notices_;
 }
 
 void CHalvynDlg::AssertOnWindowThread() const {
@@ -106,12 +96,17 @@ void CHalvynDlg::OnInitDialog() {
   }
 }
 
+void CHalvynDlg::PutValuesInControls() {
+  controls_.localAddress = DottedText(HostToNetworkOrder(localAddress_));
+  controls_.relayPort = std::to_string(relayPort_);
+  controls_.publicAddress = publicAddressText_;
+  MarkChanged();
+}
+
 bool CHalvynDlg::UpdateData(bool fromControls) {
+  AssertOnWindowThread();
   if (!fromControls) {
-    controls_.localAddress = DottedText(HostToNetworkOrder(localAddress_));
-    controls_.relayPort = std::to_string(relayPort_);
-    controls_.publicAddress = publicAddressText_;
-    MarkChanged();
+    PutValuesInControls();
     return true;
   }
   // The IP address control only ever holds four fields; text that is not a
@@ -173,10 +168,11 @@ bool CHalvynDlg::RunCommandHandler(ConsoleCommand command, int row) {
 }
 
 void CHalvynDlg::OnStartStop() {
+  AssertOnWindowThread();
   const bool start = startStopCaption_ == kStartCaption;
   UpdateData(true);  // a refused port leaves the last accepted one in use
   if (start) {
-    if (const int error = relayServer_->Start(uint16_t(relayPort_))) {
+    if (const int error = relayServer_.Start(uint16_t(relayPort_))) {
       ShowMessageBox("bind() failed " + std::to_string(error) + "\n");
       return;
     }
@@ -191,10 +187,11 @@ void CHalvynDlg::OnStartStop() {
 }
 
 void CHalvynDlg::StopRelayServer() {
-  relayServer_->Stop();
+  relayServer_.Stop();
 }
 
 void CHalvynDlg::OnExit() {
+  AssertOnWindowThread();
   if (startStopCaption_ == kStopCaption) {
     StopRelayServer();
     startStopCaption_ = kStartCaption;
@@ -204,19 +201,21 @@ void CHalvynDlg::OnExit() {
 }
 
 void CHalvynDlg::OnClose() {
-  StopDeviceDiscovery();
+  AssertOnWindowThread();
+  deviceLinkWorkers_.StopDiscovery();
   routeState_.ClearRouteMap();
   OnExit();
 }
 
 void CHalvynDlg::EndWindow() {
-  FlushLog();
+  FlushLogLines();
   ended_ = true;
   MarkChanged();
   window_.End();
 }
 
 void CHalvynDlg::OnClearClients() {
+  AssertOnWindowThread();
   remoteDevices_.Clear();
   loginTimes_.clear();
   clientTable_.Clear();
@@ -225,17 +224,20 @@ void CHalvynDlg::OnClearClients() {
 }
 
 void CHalvynDlg::OnClearMessages() {
+  AssertOnWindowThread();
   messageLog_.Clear();
   UpdateData(false);
 }
 
 void CHalvynDlg::OnDismissMessage() {
+  AssertOnWindowThread();
   if (messageBoxes_.empty()) return;
   messageBoxes_.pop_front();
   MarkChanged();
 }
 
 void CHalvynDlg::ShowMessageBox(std::string text) {
+  AssertOnWindowThread();
   lastError_ = text.ends_with('\n') ? text.substr(0, text.size() - 1) : text;
   lastErrorTime_ = WallClockMs();
   for (MessageBox& waiting : messageBoxes_) {
@@ -252,6 +254,7 @@ void CHalvynDlg::ShowMessageBox(std::string text) {
 }
 
 void CHalvynDlg::AppendLog(std::string_view text) {
+  AssertOnWindowThread();
   messageLog_.Append(text, WallClockMs());
   if (options_.logOut) {
     std::string_view line = text;
@@ -271,13 +274,19 @@ void CHalvynDlg::AppendLog(std::string_view text) {
 }
 
 void CHalvynDlg::FlushLog() {
+  AssertOnWindowThread();
+  FlushLogLines();
+}
+
+void CHalvynDlg::FlushLogLines() {
   if (!logUnflushed_) return;
   logUnflushed_ = false;
   if (options_.logOut) options_.logOut->flush();
-  UpdateData(false);
+  PutValuesInControls();
 }
 
 void CHalvynDlg::OnClientLogin(const ClientRecord* record) {
+  AssertOnWindowThread();
   if (!record) return;
   // The relay added the client before it waited for this notice; a Clear
   // clients handled meanwhile has emptied the table, and the list follows it.
@@ -289,9 +298,10 @@ void CHalvynDlg::OnClientLogin(const ClientRecord* record) {
 }
 
 void CHalvynDlg::OnClientLogout(const ClientRecord& record, bool timeout) {
+  AssertOnWindowThread();
   if (remoteDevices_.Remove(record.name())) loginTimes_.erase(std::string(record.name()));
   if (timeout) {
-    relayServer_->BroadcastClientList();
+    relayServer_.BroadcastClientList();
     AppendLog(TimeoutLine(record));
   } else {
     AppendLog(LogoutLine(record));
@@ -299,14 +309,17 @@ void CHalvynDlg::OnClientLogout(const ClientRecord& record, bool timeout) {
 }
 
 void CHalvynDlg::OnForwardConnect() {
+  AssertOnWindowThread();
   AppendLog(kForwardConnectLine);
 }
 
 void CHalvynDlg::OnClientInfo(const ClientRecord& record) {
+  AssertOnWindowThread();
   AppendLog(ClientInfoLine(record));
 }
 
 WindowView CHalvynDlg::View(bool withLog) const {
+  AssertOnWindowThread();
   WindowView view;
   view.title = kTitle;
   view.startStop = startStopCaption_;

@@ -1,9 +1,12 @@
-// CHalvynDlg: the main window. It holds the state the subsystems share, runs
-// every handler and operator command, and knows nothing of HTTP: the console
-// server reads it through View and drives it through RunCommand.
+// CHalvynDlg: the main window. It holds what the operator sees (the bound
+// values, the controls, the message log, the boxes, the activity and the
+// status), runs every handler and operator command, and knows nothing of
+// HTTP: the console server reads it through View and drives it through
+// RunCommand (ConsoleWindow). The subsystems its handlers drive are assembled
+// and owned elsewhere and handed to it as WindowParts.
 //
-// Window thread only, except where a member says otherwise. Worker threads
-// reach it through the message queue (see WindowRelayNotices).
+// Window thread only, and every handler asserts it. Worker threads reach it
+// through the message queue (see WindowRelayNotices).
 #pragma once
 
 #include <array>
@@ -12,37 +15,31 @@
 #include <deque>
 #include <functional>
 #include <iosfwd>
-#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "console/console_command.h"
+#include "console/console_window.h"
 #include "console/message_log.h"
 #include "console/remote_device_list.h"
+#include "console/window_parts.h"
 #include "console/window_view.h"
-#include "devicelink/device_discovery_listener.h"
 #include "devicelink/device_map.h"
-#include "devicelink/device_socket_writer.h"
+#include "platform/ipv4.h"
 #include "platform/mac_address.h"
 #include "platform/message_queue.h"
-#include "platform/socket_readable_notifier.h"
 #include "platform/tick_count.h"
-#include "platform/udp_socket.h"
-#include "publicaddress/stun_client.h"
-#include "relay/client_table.h"
-#include "relay/relay_server.h"
+#include "relay/client_record.h"
 #include "routes/forward_route_rows.h"
-#include "routes/port_learning_listeners.h"
-#include "routes/route_programmer.h"
-#include "routes/route_request_handler.h"
-#include "routes/route_state.h"
+#include "routes/route_slot.h"
 
 namespace halvyn {
 
-class WindowRelayNotices;
-
-class CHalvynDlg {
+class CHalvynDlg final : public ConsoleWindow {
  public:
   static constexpr std::string_view kTitle = "Corvex v1.93";
   static constexpr std::string_view kStartCaption = "Start";
@@ -52,7 +49,6 @@ class CHalvynDlg {
   static constexpr int kLogFlushMs = 100;
 
   struct Options {
-    RelayTiming relayTiming;
     // Network start-up (adapters, discovery, the device socket on 19002);
     // tests of the window alone turn it off.
     bool startNetwork = true;
@@ -62,12 +58,11 @@ class CHalvynDlg {
     std::string lanInterface = {};
   };
 
-  CHalvynDlg(ClientTable& clientTable, WindowMessageQueue& window, const TickClock& clock,
+  CHalvynDlg(WindowParts parts, WindowMessageQueue& window, const TickClock& clock,
              Options options);
-  // Ends the window if it has not ended, then closes and joins every worker
-  // it owns (port-learning listeners, the device socket's notifier, the
-  // discovery listener, a running relay server). Not on the window thread
-  // while it serves messages.
+  // Ends the window if it has not ended and flushes the log. Any thread once
+  // the window thread no longer serves messages (the workers that send to the
+  // window are stopped by their owner).
   ~CHalvynDlg();
   CHalvynDlg(const CHalvynDlg&) = delete;
   CHalvynDlg& operator=(const CHalvynDlg&) = delete;
@@ -79,7 +74,7 @@ class CHalvynDlg {
   // Operator commands. input is what the operator typed with the command; it
   // goes into the controls first. Returns false for a command the window
   // cannot run (a select-device row that does not exist is not an error).
-  bool RunCommand(ConsoleCommand command, const ControlInput& input, int row);
+  bool RunCommand(ConsoleCommand command, const ControlInput& input, int row) override;
 
   // Button and window-command handlers.
   void OnStartStop();
@@ -131,22 +126,18 @@ class CHalvynDlg {
   // Reading stops at a refused control and returns false.
   bool UpdateData(bool fromControls);
 
-  WindowView View(bool withLog = true) const;
-  const MessageLog& messageLog() const { return messageLog_; }
+  WindowView View(bool withLog = true) const override;
+  const MessageLog& messageLog() const override { return messageLog_; }
   bool ended() const { return ended_; }
   uint32_t relayPort() const { return relayPort_; }
   uint32_t localAddress() const { return localAddress_; }
   const std::string& publicAddressText() const { return publicAddressText_; }
-  RelayServer& relayServer() { return *relayServer_; }
-  const RouteState& routeState() const { return routeState_; }
-  // Any thread (the table has its own lock).
-  const ClientTable& clientTable() const { return clientTable_; }
-  const UdpSocket& deviceSocket() const { return deviceSocket_; }
-  RelayNotices& relayNotices();
 
+  // The two setters run before the window thread serves messages or after it
+  // has ended (start-up and shutdown of the process), when nothing else reads
+  // what they set; they do not assert the thread for that reason.
   // Unix milliseconds for the times the console shows; the system clock until set.
   void SetWallClock(std::function<int64_t()> wallClock) { wallClock_ = std::move(wallClock); }
-
   // Called on the window thread after every change of what View shows.
   void SetChangeListener(std::function<void()> listener) { onChanged_ = std::move(listener); }
 
@@ -155,12 +146,15 @@ class CHalvynDlg {
   // address and the relay port.
   void LoadPublicAddressFile();
   void StopRelayServer();
-  void StopDeviceDiscovery();
   // The start-up line on errorOut that names the chosen LAN adapter.
   std::string LanInterfaceLine() const;
   void SavePublicAddressFile();
   std::optional<Ipv4Endpoint> LookUpClient(std::string_view name) const;
   void EndWindow();
+  // FlushLog's work and the data exchange towards the controls, without the
+  // thread check: also run by the destructor, after the window thread.
+  void FlushLogLines();
+  void PutValuesInControls();
   void MarkChanged();
   void AssertOnWindowThread() const;
   int64_t WallClockMs() const;
@@ -177,7 +171,18 @@ class CHalvynDlg {
   ActivityBefore BeforeCommand(ConsoleCommand command);
   void AfterCommand(ConsoleCommand command, int row, const ActivityBefore& before);
 
+  // The subsystems the handlers drive (owned by the server's assembly).
   ClientTable& clientTable_;
+  RelayServer& relayServer_;
+  RouteState& routeState_;
+  const RouteProgrammer& routeProgrammer_;
+  UdpSocket& deviceSocket_;
+  DeviceSocketWriter& deviceWriter_;
+  DeviceLinkCounters& deviceLinkCounters_;
+  DeviceMap& deviceMap_;
+  StunClient& stunClient_;
+  DeviceLinkWorkers& deviceLinkWorkers_;
+
   WindowMessageQueue& window_;
   const TickClock& clock_;
   Options options_;
@@ -190,34 +195,15 @@ class CHalvynDlg {
   MessageLog messageLog_;
   std::string publicAddressText_;
 
-  // The device link. deviceSocket sends every device datagram and the STUN
-  // requests; it is opened with the window and bound to 19002 at start-up.
-  LanInterfaceView lanInterface_;  // as network start-up found it
+  // The device link as network start-up found it, and the selected device.
+  LanInterfaceView lanInterface_;
   std::string gatewayText_;
   MacAddress localMac_{};
   MacAddress gatewayMac_{};
   MacAddress selectedDeviceMac_{};
   uint32_t selectedDeviceAddress_ = 0;  // network order
-  UdpSocket deviceSocket_;
-  DeviceSocketWriter deviceWriter_{deviceSocket_};
-  DeviceMap deviceMap_;
   std::vector<DeviceListRow> lanDeviceRows_;
-  std::unique_ptr<SocketReadableNotifier> deviceSocketNotifier_;
-  std::unique_ptr<DeviceDiscoveryListener> discoveryListener_;
-  // A listener whose stop timed out at close: joined by the destructor.
-  std::unique_ptr<DeviceDiscoveryListener> stoppingDiscoveryListener_;
-  StunClient stunClient_;
-
-  // Forward routes. The route state has its own lock: the relay receive
-  // thread allocates, this thread releases and resets.
-  RouteState routeState_;
-  RouteProgrammer routeProgrammer_{deviceWriter_};
-  std::unique_ptr<PortLearningListeners> portLearningListeners_;
-  std::unique_ptr<RouteRequestHandler> routeRequestHandler_;
   ForwardRouteRows forwardRoutes_;
-
-  std::unique_ptr<WindowRelayNotices> notices_;
-  std::unique_ptr<RelayServer> relayServer_;
 
   // Controls.
   std::string startStopCaption_{kStartCaption};

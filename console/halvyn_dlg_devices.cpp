@@ -5,9 +5,11 @@
 #include "console/halvyn_dlg.h"
 #include "devicelink/device_link_constants.h"
 #include "devicelink/device_selection_writes.h"
+#include "devicelink/device_socket_writer.h"
 #include "devicelink/local_network_identity.h"
-#include "platform/stop_waiter.h"
 #include "platform/ipv4.h"
+#include "platform/udp_socket.h"
+#include "routes/route_state.h"
 
 namespace halvyn {
 
@@ -19,6 +21,7 @@ constexpr std::string_view kSelectedMark = "O";
 }  // namespace
 
 bool CHalvynDlg::InitLocalNetwork() {
+  AssertOnWindowThread();
   const LocalNetworkIdentity identity = ReadLocalNetworkIdentity(options_.lanInterface);
   localAddress_ = identity.localAddress;
   gatewayText_ = identity.gatewayText;
@@ -29,29 +32,13 @@ bool CHalvynDlg::InitLocalNetwork() {
   if (options_.errorOut) *options_.errorOut << LanInterfaceLine() << std::flush;
   UpdateData(false);
 
-  discoveryListener_ = std::make_unique<DeviceDiscoveryListener>(
-      DiscoveryListenerConfig{},
-      DiscoveryListenerCallbacks{
-          .onDatagram =
-              [this](Ipv4Endpoint source, std::span<const uint8_t> bytes) {
-                return window_.Send([&] { OnDeviceAnnounce(source, bytes); });
-              },
-          // Error notices reach the window and are dropped there.
-          .onNotice = [](int, const std::string&) {},
-          .showMessage =
-              [this](const std::string& text) {
-                window_.Post([this, text] { ShowMessageBox(text); });
-              },
-      });
-  discoveryListener_->Start();
+  deviceLinkWorkers_.StartDiscovery();
 
   if (deviceSocket_.Bind({0, kDeviceSocketPort}) != 0) {
     ShowMessageBox(kBindingIpFailureText);
     return false;
   }
-  deviceSocketNotifier_ = std::make_unique<SocketReadableNotifier>(
-      deviceSocket_, [this] { window_.Post([this] { OnStunReadable(); }); });
-  if (!deviceSocketNotifier_->Start()) {
+  if (!deviceLinkWorkers_.StartDeviceSocketNotices()) {
     ShowMessageBox(std::string(kRegisterFdReadError));
     return false;
   }
@@ -66,28 +53,21 @@ std::string CHalvynDlg::LanInterfaceLine() const {
   return "LAN interface: none qualifies: " + identity;
 }
 
-void CHalvynDlg::StopDeviceDiscovery() {
-  if (!discoveryListener_) return;
-  WindowQueueStopWaiter waiter(window_);
-  if (!discoveryListener_->Stop(waiter)) {
-    // Still ending after the bounded wait: joined once the window has ended.
-    stoppingDiscoveryListener_ = std::move(discoveryListener_);
-  }
-  discoveryListener_.reset();
-}
-
 void CHalvynDlg::OnDeviceAnnounce(Ipv4Endpoint source, std::span<const uint8_t> datagram) {
+  AssertOnWindowThread();
   if (deviceMap_.AddAnnouncement(datagram.data(), datagram.size(), source.address)) {
     RefreshDeviceList();
   }
 }
 
 void CHalvynDlg::RefreshDeviceList() {
+  AssertOnWindowThread();
   lanDeviceRows_ = DeviceListRows(deviceMap_);
   MarkChanged();
 }
 
 void CHalvynDlg::SelectDevice(int row) {
+  AssertOnWindowThread();
   if (row < 0 || size_t(row) >= lanDeviceRows_.size()) return;
   const CLocalDevice* device = lanDeviceRows_[size_t(row)].device;
   if (!device) return;
@@ -97,8 +77,8 @@ void CHalvynDlg::SelectDevice(int row) {
   forwardRoutes_.Clear();
   MarkChanged();
   PerformDeviceSelectionWrites(
-      deviceSocket_, deviceWriter_, {device->ipAddress, localMac_, localAddress_},
-      SleepMilliseconds, [&] {
+      deviceSocket_, deviceWriter_, deviceLinkCounters_,
+      {device->ipAddress, localMac_, localAddress_}, SleepMilliseconds, [&] {
         for (DeviceListRow& each : lanDeviceRows_) each.columns[DeviceListRow::kStatus].clear();
         lanDeviceRows_[size_t(row)].columns[DeviceListRow::kStatus] = std::string(kSelectedMark);
         UpdateData(false);

@@ -3,7 +3,9 @@
 #include <ostream>
 
 #include "console/halvyn_dlg.h"
+#include "platform/udp_socket.h"
 #include "publicaddress/public_address_file.h"
+#include "publicaddress/stun_client.h"
 
 namespace halvyn {
 
@@ -26,6 +28,7 @@ void CHalvynDlg::SavePublicAddressFile() {
 }
 
 void CHalvynDlg::OnGetPublicIp() {
+  AssertOnWindowThread();
   const std::string server = controls_.stunServer;  // as typed or selected, untrimmed
   if (stunClient_.SendBindingRequests(deviceSocket_, server) == StunSendOutcome::kUnresolved) {
     ShowMessageBox(InvalidUrlMessage(server));
@@ -36,8 +39,9 @@ void CHalvynDlg::OnGetPublicIp() {
 }
 
 void CHalvynDlg::OnStunReadable() {
-  const std::optional<Ipv4Endpoint> answer = StunClient::ReadAnswer(deviceSocket_);
-  if (deviceSocketNotifier_) deviceSocketNotifier_->Rearm();
+  AssertOnWindowThread();
+  const std::optional<Ipv4Endpoint> answer = stunClient_.ReadAnswer(deviceSocket_);
+  deviceLinkWorkers_.RearmDeviceSocketNotices();
   if (!answer) return;
   stunAnsweredAt_ = WallClockMs();
   MarkChanged();

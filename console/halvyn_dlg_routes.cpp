@@ -1,11 +1,14 @@
 // The window's halves of forward routes: activation after a port probe and
 // release. Window thread.
 #include "console/halvyn_dlg.h"
+#include "routes/route_programmer.h"
+#include "routes/route_state.h"
 #include "routes/route_window_steps.h"
 
 namespace halvyn {
 
 void CHalvynDlg::OnRoutePortLearned(uint16_t slotPort, uint16_t learntPort) {
+  AssertOnWindowThread();
   const std::optional<RouteRow> row =
       ActivateRoute(slotPort, learntPort, routeState_, routeProgrammer_,
                     {selectedDeviceAddress_, selectedDeviceMac_, gatewayMac_},
@@ -17,6 +20,7 @@ void CHalvynDlg::OnRoutePortLearned(uint16_t slotPort, uint16_t learntPort) {
 }
 
 void CHalvynDlg::OnRouteReleased(RouteSlot slot) {
+  AssertOnWindowThread();
   ReleaseRouteSlot(slot, routeState_, routeProgrammer_, selectedDeviceAddress_);
   if (forwardRoutes_.RemoveRouteRow(slot)) MarkChanged();
 }

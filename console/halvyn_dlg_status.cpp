@@ -10,6 +10,9 @@
 
 #include "console/halvyn_dlg.h"
 #include "platform/ipv4.h"
+#include "relay/client_table.h"
+#include "relay/relay_server.h"
+#include "routes/route_state.h"
 
 namespace halvyn {
 
@@ -33,10 +36,12 @@ int64_t CHalvynDlg::WallClockMs() const {
 }
 
 void CHalvynDlg::OnLifeSignTick() {
-  if (!ended_ && (relayServer_->running() || !remoteDevices_.entries().empty())) MarkChanged();
+  AssertOnWindowThread();
+  if (!ended_ && (relayServer_.running() || !remoteDevices_.entries().empty())) MarkChanged();
 }
 
 void CHalvynDlg::NoteActivity(std::string text) {
+  AssertOnWindowThread();
   if (options_.errorOut) *options_.errorOut << "Operator: " << text << std::endl;
   activity_.push_back({WallClockMs(), std::move(text)});
   if (activity_.size() > kMaxActivity) activity_.pop_front();
@@ -47,7 +52,7 @@ CHalvynDlg::ActivityBefore CHalvynDlg::BeforeCommand(ConsoleCommand command) {
   // Exit and close end the window: their entry goes first.
   if (command == ConsoleCommand::kExit) NoteActivity("Exit");
   if (command == ConsoleCommand::kClose) NoteActivity("Close");
-  return {relayServer_->running(), clientTable_.count(), forwardRoutes_.rows().size(),
+  return {relayServer_.running(), clientTable_.count(), forwardRoutes_.rows().size(),
           messageLog_.lineCount()};
 }
 
@@ -56,9 +61,8 @@ void CHalvynDlg::AfterCommand(ConsoleCommand command, int row, const ActivityBef
     case ConsoleCommand::kStartStop:
       if (before.running)
         NoteActivity("Stop: relay server stopped");
-      else if (relayServer_->running())
-        NoteActivity("Start: relay server on UDP port " +
-                     std::to_string(relayServer_->boundPort()));
+      else if (relayServer_.running())
+        NoteActivity("Start: relay server on UDP port " + std::to_string(relayServer_.boundPort()));
       else
         NoteActivity("Start: failed on port " + std::to_string(relayPort_));
       return;
@@ -89,8 +93,8 @@ void CHalvynDlg::FillStatus(WindowView& view) const {
   WindowStatus& status = view.status;
   status.now = now;
   status.startedAt = startedAt_;
-  status.relayRunning = relayServer_->running();
-  status.relayBoundPort = relayServer_->boundPort();
+  status.relayRunning = relayServer_.running();
+  status.relayBoundPort = relayServer_.boundPort();
   status.relayStartedAt = relayStartedAt_;
   status.clientsOnline = clientTable_.count();
   status.routesInUse = std::popcount(routeState_.routeSlotMask());

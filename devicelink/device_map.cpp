@@ -1,7 +1,6 @@
 #include "devicelink/device_map.h"
 
 #include "devicelink/device_announcement.h"
-#include "devicelink/devicelink_counters.h"
 #include "platform/ipv4.h"
 
 namespace halvyn {
@@ -17,15 +16,15 @@ const CLocalDevice* DeviceMap::Add(CLocalDevice device) {
 const CLocalDevice* DeviceMap::AddAnnouncement(const uint8_t* bytes, size_t size,
                                                uint32_t sourceAddress) {
   if (Find(sourceAddress) != nullptr) {
-    deviceLinkCounters.announcementsKnown.Add();
+    counters_.announcementsKnown.Add();
     return nullptr;
   }
   std::optional<CLocalDevice> device = ParseDeviceAnnouncement(bytes, size, sourceAddress);
   if (!device) {
-    deviceLinkCounters.announcementsIgnored.Add();
+    counters_.announcementsIgnored.Add();
     return nullptr;
   }
-  deviceLinkCounters.announcementsAccepted.Add();
+  counters_.announcementsAccepted.Add();
   return Add(std::move(*device));
 }
 

@@ -14,12 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "devicelink/devicelink_counters.h"
 #include "devicelink/local_device.h"
 
 namespace halvyn {
 
 class DeviceMap {
  public:
+  // Announcements are counted in counters, which must outlive the map.
+  explicit DeviceMap(DeviceLinkCounters& counters) : counters_(counters) {}
+
   // Adds the device under its ipAddress unless that address is known.
   // Returns the stored record when it was added, nullptr when it was already known.
   const CLocalDevice* Add(CLocalDevice device);
@@ -37,6 +41,7 @@ class DeviceMap {
   }
 
  private:
+  DeviceLinkCounters& counters_;
   std::map<uint32_t, CLocalDevice> devices_;  // node-based: records never move
   std::vector<uint32_t> order_;
 };

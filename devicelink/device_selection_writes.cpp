@@ -4,18 +4,17 @@
 
 #include "devicelink/device_link_constants.h"
 #include "devicelink/device_setup_packet.h"
-#include "devicelink/devicelink_counters.h"
 
 namespace halvyn {
 
 void PerformDeviceSelectionWrites(const DatagramSender& deviceSocket, DeviceRegisterWriter& writer,
-                                  const DeviceSelectionTarget& target,
+                                  DeviceLinkCounters& counters, const DeviceSelectionTarget& target,
                                   const MillisecondSleep& sleep,
                                   const std::function<void()>& afterSetup) {
   const DeviceSetupPacket setup = BuildDeviceSetupPacket(target.localMac, target.localAddress);
   // The device acknowledges nothing; a lost set-up datagram is not reported.
   if (deviceSocket.SendTo(setup, {target.deviceAddress, kDeviceRegisterPort}))
-    deviceLinkCounters.setupDatagrams.Add();
+    counters.setupDatagrams.Add();
   sleep(kSetupPauseMs);
   if (afterSetup) afterSetup();
   static constexpr std::array<uint8_t, kClearingWriteSize> kZeros{};

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "devicelink/device_register_writer.h"
+#include "devicelink/devicelink_counters.h"
 #include "platform/datagram_sender.h"
 #include "platform/mac_address.h"
 
@@ -34,9 +35,10 @@ using MillisecondSleep = std::function<void(uint32_t milliseconds)>;
 // 90 ms: the set-up datagram to deviceAddress:4440 through deviceSocket, a
 // 10 ms pause, afterSetup (may be empty: the window marks the selected row
 // there), then the sixteen 128-byte zero writes at 0x0400 + 64 * i through
-// writer, each followed by a 5 ms pause. Send results are not examined.
+// writer, each followed by a 5 ms pause. Send results are not examined; a
+// set-up datagram sent is counted in counters.
 void PerformDeviceSelectionWrites(const DatagramSender& deviceSocket, DeviceRegisterWriter& writer,
-                                  const DeviceSelectionTarget& target,
+                                  DeviceLinkCounters& counters, const DeviceSelectionTarget& target,
                                   const MillisecondSleep& sleep,
                                   const std::function<void()>& afterSetup = {});
 

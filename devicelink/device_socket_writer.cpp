@@ -2,7 +2,6 @@
 
 #include "devicelink/device_link_constants.h"
 #include "devicelink/device_write_packet.h"
-#include "devicelink/devicelink_counters.h"
 
 namespace halvyn {
 
@@ -16,7 +15,7 @@ void DeviceSocketWriter::WriteDeviceRegisters(uint32_t deviceAddress, uint16_t r
   // Register writes are fire and forget: the device acknowledges nothing, so a
   // failed send is not reported either, only left out of the count.
   if (deviceSocket_.SendTo(packet->bytes(), {deviceAddress, kDeviceRegisterPort}))
-    deviceLinkCounters.registerWrites.Add();
+    counters_.registerWrites.Add();
 }
 
 }  // namespace halvyn

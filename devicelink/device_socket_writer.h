@@ -3,14 +3,16 @@
 #pragma once
 
 #include "devicelink/device_register_writer.h"
+#include "devicelink/devicelink_counters.h"
 #include "platform/datagram_sender.h"
 
 namespace halvyn {
 
 class DeviceSocketWriter final : public DeviceRegisterWriter {
  public:
-  // deviceSocket must outlive the writer.
-  explicit DeviceSocketWriter(const DatagramSender& deviceSocket) : deviceSocket_(deviceSocket) {}
+  // Both must outlive the writer; the writes sent are counted in counters.
+  DeviceSocketWriter(const DatagramSender& deviceSocket, DeviceLinkCounters& counters)
+      : deviceSocket_(deviceSocket), counters_(counters) {}
 
   // Any thread: one whole datagram per call, no lock. More than 1088 bytes
   // of data is refused and nothing is sent.
@@ -19,6 +21,7 @@ class DeviceSocketWriter final : public DeviceRegisterWriter {
 
  private:
   const DatagramSender& deviceSocket_;
+  DeviceLinkCounters& counters_;
 };
 
 }  // namespace halvyn

@@ -1,4 +1,5 @@
-// What the device link counts for the metrics page (process-wide; any thread).
+// What the device link counts for the metrics page: one set per server, given
+// to the device map and the device socket's writers by their owner (any thread).
 #pragma once
 
 #include "platform/counters.h"
@@ -12,7 +13,5 @@ struct DeviceLinkCounters {
   Counter announcementsKnown;     // from a device already known: nothing changes
   Counter announcementsIgnored;   // not a valid announcement
 };
-
-inline DeviceLinkCounters deviceLinkCounters;
 
 }  // namespace halvyn

@@ -17,13 +17,12 @@
 #include <string_view>
 #include <variant>
 
-#include "console/halvyn_dlg.h"
 #include "console/web/command_request.h"
 #include "console/web/window_json.h"
 #include "fuzz/fuzz_private_network.h"
 #include "platform/message_queue.h"
 #include "platform/tick_count.h"
-#include "relay/client_table.h"
+#include "server/server_parts.h"
 
 namespace halvyn {
 namespace {
@@ -66,7 +65,8 @@ void CheckErrorReply(const CommandRequestError& error) {
   Check(body.size() > error.message.size(), "an empty error answer");
 }
 
-void RunCommand(CHalvynDlg& dlg, const CommandRequest& request) {
+void RunCommand(ServerParts& parts, const CommandRequest& request) {
+  CHalvynDlg& dlg = parts.window();
   const bool endedBefore = dlg.ended();
   const uint32_t portBefore = dlg.relayPort();
   // A refusal adds its box, or counts it once more on the same box still waiting.
@@ -98,7 +98,7 @@ void RunCommand(CHalvynDlg& dlg, const CommandRequest& request) {
     Check(dlg.ended(), "exit or close left the window up");
   Check(view.startStop == CHalvynDlg::kStartCaption || view.startStop == CHalvynDlg::kStopCaption,
         "a caption other than Start or Stop");
-  Check((view.startStop == CHalvynDlg::kStopCaption) == dlg.relayServer().running(),
+  Check((view.startStop == CHalvynDlg::kStopCaption) == parts.relayServer().running(),
         "the caption disagrees with the relay server");
   Check(view.title == CHalvynDlg::kTitle, "the title changed");
 
@@ -126,9 +126,9 @@ void RunCommand(CHalvynDlg& dlg, const CommandRequest& request) {
 void RunInput(std::string_view input) {
   WindowMessageQueue window;
   window.BindToCurrentThread();
-  ClientTable table;
   MonotonicTickClock clock;
-  CHalvynDlg dlg(table, window, clock, {});
+  ServerParts parts(window, clock, {});
+  CHalvynDlg& dlg = parts.window();
   dlg.OnInitDialog();
 
   int commands = 0;
@@ -144,11 +144,11 @@ void RunInput(std::string_view input) {
     }
     const CommandRequest& request = std::get<CommandRequest>(parsed);
     Check(request.row >= -1 && request.row <= 1'000'000, "a row outside -1..1000000");
-    RunCommand(dlg, request);
+    RunCommand(parts, request);
   }
 
   if (!dlg.ended()) dlg.OnExit();
-  Check(!dlg.relayServer().running(), "the relay server still runs after Exit");
+  Check(!parts.relayServer().running(), "the relay server still runs after Exit");
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (char c : device->fpgaVersion) Check(c >= '0' && c <= '?');
     Check(device->ipAddress == source);
   }
-  halvyn::DeviceMap devices;
+  halvyn::DeviceLinkCounters counters;
+  halvyn::DeviceMap devices{counters};
   const bool added = devices.AddAnnouncement(data, size, source) != nullptr;
   Check(added == device.has_value());
   Check(devices.AddAnnouncement(data, size, source) == nullptr);

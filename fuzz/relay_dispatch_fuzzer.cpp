@@ -39,7 +39,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "console/halvyn_dlg.h"
 #include "console/web/window_json.h"
 #include "devicelink/device_register_writer.h"
 #include "fuzz/fuzz_input_reader.h"
@@ -56,6 +55,7 @@
 #include "routes/route_packets.h"
 #include "routes/route_request_handler.h"
 #include "routes/route_window_steps.h"
+#include "server/server_parts.h"
 
 namespace halvyn {
 namespace {
@@ -349,9 +349,10 @@ void RunSequence(const uint8_t* data, size_t size) {
   Reader in(data, size);
   WindowMessageQueue window;
   window.BindToCurrentThread();
-  ClientTable table;
   StepClock clock;
-  CHalvynDlg dlg(table, window, clock, {});
+  ServerParts parts(window, clock, {});
+  ClientTable& table = parts.clientTable();
+  CHalvynDlg& dlg = parts.window();
   FuzzWindow fuzzWindow;
   FuzzWindowNotices notices(dlg, fuzzWindow);
 
@@ -377,14 +378,18 @@ void RunSequence(const uint8_t* data, size_t size) {
   };
   int routeReleasesRun = 0;
   uint64_t listCheckedAt = 0;  // messagesRun when the list was last compared
+  RouteCounters routeCounters;
+  RelayCounters relayCounters;
   RouteRequestHandler routeHandler(
-      routeState, programmer, listeners, lookupOnRelayThread, [&](RouteSlot slot) {
+      routeState, programmer, listeners, lookupOnRelayThread,
+      [&](RouteSlot slot) {
         fuzzWindow.Post([&, slot] {
           ++routeReleasesRun;
           if (ReleaseRouteSlot(slot, routeState, programmer, device.address))
             rows.RemoveRouteRow(slot);
         });
-      });
+      },
+      routeCounters, relayCounters);
   RouteCommandsShim routes(routeHandler);
   CheckingTransport transport;
   transport.table = &table;
@@ -396,8 +401,9 @@ void RunSequence(const uint8_t* data, size_t size) {
                            .listBytesPerSecond = 100000,
                            .routesFromClientsOnly = false,
                            .receiveBufferBytes = 0};
-  RelayDefences defences(table, transport, notices, clock, limits);
-  RelayDispatcher dispatcher(table, clientTableLock, transport, notices, &routes, clock, &defences);
+  RelayDefences defences(table, transport, notices, clock, limits, relayCounters);
+  RelayDispatcher dispatcher(table, clientTableLock, transport, notices, &routes, clock,
+                             relayCounters, &defences);
 
   std::vector<uint8_t> datagram;
   for (int step = 0; step < 4000 && !in.done(); ++step) {
@@ -435,7 +441,7 @@ void RunSequence(const uint8_t* data, size_t size) {
       }
       case 3:
         tableMayChange = true;
-        SweepSilentClients(table, clientTableLock, notices, clock.Now());
+        SweepSilentClients(table, clientTableLock, notices, relayCounters, clock.Now());
         Check(notices.logins == loginsBefore && notices.logouts == logoutsBefore,
               "the sweep sent a notice it must post");
         break;

@@ -122,8 +122,11 @@ void RunSequence(const uint8_t* data, size_t size) {
     if (found == clients.end()) return std::nullopt;
     return found->second;
   };
-  RouteRequestHandler handler(state, programmer, starter, lookup,
-                              [&posted](RouteSlot slot) { posted.push_back(slot); });
+  RouteCounters routeCounters;
+  RelayCounters relayCounters;
+  RouteRequestHandler handler(
+      state, programmer, starter, lookup, [&posted](RouteSlot slot) { posted.push_back(slot); },
+      routeCounters, relayCounters);
   SelectedRouteDevice device;
   ForwardRouteRows rows;
   const Ipv4Endpoint source{NetworkAddress(192, 0, 2, 1), 40000};

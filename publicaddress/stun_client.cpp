@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "platform/resolver.h"
-#include "publicaddress/stun_counters.h"
 
 namespace halvyn {
 
@@ -13,16 +12,16 @@ std::string InvalidUrlMessage(std::string_view serverText) {
   return "Invalid URL:" + std::string(serverText);
 }
 
-StunClient::StunClient()
-    : StunClient(ResolveIpv4Addresses,
+StunClient::StunClient(StunCounters& counters)
+    : StunClient(counters, ResolveIpv4Addresses,
                  // The transaction ID is never matched against answers; any
                  // generator will do, seeded once so that presses differ.
                  [engine = std::mt19937(std::random_device{}())]() mutable {
                    return uint32_t(engine());
                  }) {}
 
-StunClient::StunClient(HostResolver resolver, RandomDraw draw)
-    : resolver_(std::move(resolver)), draw_(std::move(draw)) {}
+StunClient::StunClient(StunCounters& counters, HostResolver resolver, RandomDraw draw)
+    : counters_(counters), resolver_(std::move(resolver)), draw_(std::move(draw)) {}
 
 StunSendOutcome StunClient::SendBindingRequests(const DatagramSender& sender,
                                                 std::string_view serverText) {
@@ -32,18 +31,18 @@ StunSendOutcome StunClient::SendBindingRequests(const DatagramSender& sender,
   for (uint32_t address : *addresses) {
     // Send results are only counted: an unanswered request is simply forgotten.
     if (sender.SendTo(request, Ipv4Endpoint{address, kStunServerPort}))
-      stunCounters.requestsSent.Add();
+      counters_.requestsSent.Add();
   }
   return StunSendOutcome::kSent;
 }
 
-std::optional<Ipv4Endpoint> StunClient::ReadAnswer(const UdpSocket& socket) {
+std::optional<Ipv4Endpoint> StunClient::ReadAnswer(const UdpSocket& socket) const {
   std::array<uint8_t, kStunReceiveBufferSize> buffer{};
   const ReceiveResult received = socket.ReceiveNow(buffer);
-  if (received.status == ReceiveResult::Status::kOversized) stunCounters.oversized.Add();
+  if (received.status == ReceiveResult::Status::kOversized) counters_.oversized.Add();
   if (received.status != ReceiveResult::Status::kDatagram) return std::nullopt;
   const std::optional<Ipv4Endpoint> answer = ParseStunResponse(buffer.data(), received.size);
-  (answer ? stunCounters.answersAccepted : stunCounters.answersRejected).Add();
+  (answer ? counters_.answersAccepted : counters_.answersRejected).Add();
   return answer;
 }
 

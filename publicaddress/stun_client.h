@@ -16,6 +16,7 @@
 #include "platform/datagram_sender.h"
 #include "platform/ipv4.h"
 #include "platform/udp_socket.h"
+#include "publicaddress/stun_counters.h"
 #include "publicaddress/stun_message.h"
 
 namespace halvyn {
@@ -38,9 +39,10 @@ std::string InvalidUrlMessage(std::string_view serverText);
 class StunClient {
  public:
   // The system resolver and a generator seeded from std::random_device.
-  StunClient();
+  // Requests and answers are counted in counters, which must outlive the client.
+  explicit StunClient(StunCounters& counters);
   // For tests: a given resolver and source of transaction-ID draws.
-  StunClient(HostResolver resolver, RandomDraw draw);
+  StunClient(StunCounters& counters, HostResolver resolver, RandomDraw draw);
 
   // One press of Get Public IP: builds a fresh Binding Request, resolves
   // serverText exactly as given (no trimming) and sends the same request from
@@ -55,9 +57,10 @@ class StunClient {
   // is not a Binding Success Response with an IPv4 mapped address; the
   // datagram is then dropped without a trace (device traffic on the same
   // socket included).
-  static std::optional<Ipv4Endpoint> ReadAnswer(const UdpSocket& socket);
+  std::optional<Ipv4Endpoint> ReadAnswer(const UdpSocket& socket) const;
 
  private:
+  StunCounters& counters_;
   HostResolver resolver_;
   RandomDraw draw_;
 };

@@ -1,4 +1,5 @@
-// What the STUN client counts for the metrics page (process-wide; any thread).
+// What the STUN client counts for the metrics page: one set per server, given
+// to the STUN client by its owner (any thread).
 #pragma once
 
 #include "platform/counters.h"
@@ -11,7 +12,5 @@ struct StunCounters {
   Counter answersRejected;  // datagrams on the device socket that did not
   Counter oversized;        // datagrams on the device socket too long to read whole: dropped
 };
-
-inline StunCounters stunCounters;
 
 }  // namespace halvyn

@@ -1,7 +1,6 @@
 #include "relay/limit_reporter.h"
 
 #include "platform/ipv4.h"
-#include "relay/relay_counters.h"
 
 namespace halvyn {
 
@@ -23,12 +22,13 @@ std::string LimitLine(RelayLimit limit, uint32_t address, const RelayLimits& lim
   return {};
 }
 
-LimitReporter::LimitReporter(RelayNotices& notices, const RelayLimits& limits)
-    : notices_(notices), limits_(limits) {}
+LimitReporter::LimitReporter(RelayNotices& notices, const RelayLimits& limits,
+                             RelayCounters& counters)
+    : notices_(notices), limits_(limits), counters_(counters) {}
 
 void LimitReporter::Refused(RelayLimit limit, uint32_t address, bool started, uint32_t now) {
   const size_t index = size_t(limit);
-  relayCounters.limited[index].Add();
+  counters_.limited[index].Add();
   if (!started) return;
   uint32_t last = lastLine_[index].load(std::memory_order_relaxed);
   if (anyLine_[index].load(std::memory_order_relaxed) && now - last < kLimitLineIntervalMs) return;

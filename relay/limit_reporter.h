@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "relay/relay_counters.h"
 #include "relay/relay_limits.h"
 #include "relay/relay_notices.h"
 
@@ -31,7 +32,8 @@ std::string LimitLine(RelayLimit limit, uint32_t address, const RelayLimits& lim
 
 class LimitReporter {
  public:
-  LimitReporter(RelayNotices& notices, const RelayLimits& limits);
+  // Refusals are counted in counters.limited.
+  LimitReporter(RelayNotices& notices, const RelayLimits& limits, RelayCounters& counters);
 
   // One refusal by `limit`; `started` when it is the first for this address
   // since it was last allowed.
@@ -40,6 +42,7 @@ class LimitReporter {
  private:
   RelayNotices& notices_;
   RelayLimits limits_;
+  RelayCounters& counters_;
   std::array<std::atomic<uint32_t>, kRelayLimitCount> lastLine_{};
   std::array<std::atomic<bool>, kRelayLimitCount> anyLine_{};
 };

@@ -4,8 +4,6 @@
 #include <chrono>
 #include <mutex>
 
-#include "relay/relay_counters.h"
-
 namespace halvyn {
 
 namespace {
@@ -21,12 +19,13 @@ int MsUntil(uint32_t now, uint32_t at) {
 
 ListBroadcaster::ListBroadcaster(const ClientTable& table, const DatagramSender& socket,
                                  DestinationLimiter* limiter, const TickClock& clock,
-                                 uint64_t bytesPerSecond)
+                                 uint64_t bytesPerSecond, RelayCounters& counters)
     : table_(table),
       socket_(socket),
       limiter_(limiter),
       clock_(clock),
-      bytesPerSecond_(bytesPerSecond) {}
+      bytesPerSecond_(bytesPerSecond),
+      counters_(counters) {}
 
 bool ListBroadcaster::Allowed(uint32_t now) const {
   return !anySent_ || bytesPerSecond_ == 0 || MsUntil(now, nextAllowed_) == 0;
@@ -39,7 +38,7 @@ void ListBroadcaster::Request() {
       if (!pending_) {
         pending_ = true;
       } else {
-        relayCounters.listsMerged.Add();
+        counters_.listsMerged.Add();
       }
       wake_.notify_one();
       return;
@@ -86,7 +85,7 @@ uint64_t ListBroadcaster::SendList(const std::vector<Ipv4Endpoint>* only,
   }
   // In table order, many per system call; no retries in this protocol: a
   // failed send is only counted.
-  relayCounters.Broadcast(socket_.SendToEach(datagram, allowed), allowed.size(), datagram.size());
+  counters_.Broadcast(socket_.SendToEach(datagram, allowed), allowed.size(), datagram.size());
   return uint64_t(datagram.size()) * destinations.size();
 }
 

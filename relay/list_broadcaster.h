@@ -24,6 +24,7 @@
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
 #include "relay/destination_limiter.h"
+#include "relay/relay_counters.h"
 
 namespace halvyn {
 
@@ -33,8 +34,10 @@ constexpr uint32_t kOwedListRetryMs = 250;
 class ListBroadcaster {
  public:
   // limiter may be null (no per-address limit). bytesPerSecond 0: no pacing.
+  // Lists sent and merged are counted in counters.
   ListBroadcaster(const ClientTable& table, const DatagramSender& socket,
-                  DestinationLimiter* limiter, const TickClock& clock, uint64_t bytesPerSecond);
+                  DestinationLimiter* limiter, const TickClock& clock, uint64_t bytesPerSecond,
+                  RelayCounters& counters);
 
   // The table changed: send the list now, or merge into the pending one.
   void Request() EXCLUDES(mutex_);
@@ -65,6 +68,7 @@ class ListBroadcaster {
   DestinationLimiter* limiter_;
   const TickClock& clock_;
   const uint64_t bytesPerSecond_;
+  RelayCounters& counters_;
 
   mutable Mutex mutex_;
   std::condition_variable wake_;

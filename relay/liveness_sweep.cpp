@@ -1,11 +1,9 @@
 #include "relay/liveness_sweep.h"
 
-#include "relay/relay_counters.h"
-
 namespace halvyn {
 
 int SweepSilentClients(ClientTable& table, Mutex& clientTableLock, RelayNotices& notices,
-                       uint32_t now, uint32_t limitMs) {
+                       RelayCounters& counters, uint32_t now, uint32_t limitMs) {
   int dropped = 0;
   int i = 0;
   while (i < table.count()) {
@@ -15,7 +13,7 @@ int SweepSilentClients(ClientTable& table, Mutex& clientTableLock, RelayNotices&
       removed = table.RemoveIfSilent(i, now, limitMs);
     }
     if (removed) {
-      relayCounters.timeouts.Add();
+      counters.timeouts.Add();
       notices.PostClientTimeout(*removed);  // the next record moved into index i
       ++dropped;
     } else {
@@ -26,10 +24,10 @@ int SweepSilentClients(ClientTable& table, Mutex& clientTableLock, RelayNotices&
 }
 
 void LivenessSweep(ClientTable& table, Mutex& clientTableLock, RelayNotices& notices,
-                   const TickClock& clock, const ManualResetEvent& receiveEnded,
-                   uint32_t intervalMs, uint32_t limitMs) {
+                   RelayCounters& counters, const TickClock& clock,
+                   const ManualResetEvent& receiveEnded, uint32_t intervalMs, uint32_t limitMs) {
   while (!receiveEnded.WaitFor(int(intervalMs))) {
-    SweepSilentClients(table, clientTableLock, notices, clock.Now(), limitMs);
+    SweepSilentClients(table, clientTableLock, notices, counters, clock.Now(), limitMs);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "platform/mutex.h"
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
+#include "relay/relay_counters.h"
 #include "relay/relay_notices.h"
 
 namespace halvyn {
@@ -19,14 +20,16 @@ constexpr uint32_t kSweepIntervalMs = 3000;
 // One sweep at time now: removes, under clientTableLock, every record whose
 // unsigned 32-bit (now - last_seen) is at least limitMs, and posts a timeout
 // notice with its own copy of each. Sends nothing to the clients (the window
-// sends the new list when it handles the notice). Returns how many went.
+// sends the new list when it handles the notice). Each is counted in
+// counters.timeouts. Returns how many went.
 int SweepSilentClients(ClientTable& table, Mutex& clientTableLock, RelayNotices& notices,
-                       uint32_t now, uint32_t limitMs = kSilenceLimitMs);
+                       RelayCounters& counters, uint32_t now, uint32_t limitMs = kSilenceLimitMs);
 
 // The sweeper thread's body: sweeps every intervalMs until receiveEnded is
 // set, and returns at once when it is.
 void LivenessSweep(ClientTable& table, Mutex& clientTableLock, RelayNotices& notices,
-                   const TickClock& clock, const ManualResetEvent& receiveEnded,
-                   uint32_t intervalMs = kSweepIntervalMs, uint32_t limitMs = kSilenceLimitMs);
+                   RelayCounters& counters, const TickClock& clock,
+                   const ManualResetEvent& receiveEnded, uint32_t intervalMs = kSweepIntervalMs,
+                   uint32_t limitMs = kSilenceLimitMs);
 
 }  // namespace halvyn

@@ -1,5 +1,5 @@
-// What the relay server counts for the metrics page: one process-wide set,
-// growing across every Start and Stop.
+// What the relay server counts for the metrics page: one set per server, given
+// to it by its owner, growing across every Start and Stop.
 //
 // received and dropped are counted on the relay receive thread only (the
 // datagram path: OwnedCounter, no locked instruction); the send, login,
@@ -70,7 +70,5 @@ struct RelayCounters {
     if (destinations > sent) sendFailures.Add(destinations - sent);
   }
 };
-
-inline RelayCounters relayCounters;
 
 }  // namespace halvyn

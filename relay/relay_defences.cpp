@@ -4,13 +4,14 @@ namespace halvyn {
 
 RelayDefences::RelayDefences(const ClientTable& table, const DatagramSender& socket,
                              RelayNotices& notices, const TickClock& clock,
-                             const RelayLimits& limits, const DatagramSender* replies)
+                             const RelayLimits& limits, RelayCounters& counters,
+                             const DatagramSender* replies)
     : limits_(limits),
       clock_(clock),
-      reporter_(notices, limits_),
+      reporter_(notices, limits_, counters),
       destinations_(limits_, clock, reporter_),
       sender_(replies ? *replies : socket, destinations_),
-      lists_(table, socket, &destinations_, clock, limits_.listBytesPerSecond),
+      lists_(table, socket, &destinations_, clock, limits_.listBytesPerSecond, counters),
       // Two seconds' worth: a burst of a moment passes, a stream does not.
       datagrams_(limits_.datagramsPerIp, uint64_t(limits_.datagramsPerIp) * 2) {}
 

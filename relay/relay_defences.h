@@ -23,9 +23,9 @@ class RelayDefences {
  public:
   // socket is the run's relay socket, on which lists go out; replies, when
   // given, is where every other datagram goes (the receive batch's queue).
-  // Every reference must outlive this.
+  // Refusals and lists are counted in counters. Every reference must outlive this.
   RelayDefences(const ClientTable& table, const DatagramSender& socket, RelayNotices& notices,
-                const TickClock& clock, const RelayLimits& limits,
+                const TickClock& clock, const RelayLimits& limits, RelayCounters& counters,
                 const DatagramSender* replies = nullptr);
 
   const RelayLimits& limits() const { return limits_; }

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "relay/broadcasts.h"
-#include "relay/relay_counters.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn {
@@ -22,25 +21,28 @@ ClientRecord RecordOf(std::span<const uint8_t> packet) {
 RelayDispatcher::RelayDispatcher(ClientTable& table, Mutex& clientTableLock,
                                  const DatagramSender& socket, RelayNotices& notices,
                                  RouteCommands* routes, const TickClock& clock,
-                                 RelayDefences* defences, const OutgoingBatch* batch)
+                                 RelayCounters& counters, RelayDefences* defences,
+                                 const OutgoingBatch* batch)
     : table_(table),
       clientTableLock_(clientTableLock),
       defences_(defences),
       batch_(batch),
-      socket_(defences ? defences->sender() : batch ? *batch : socket),
+      socket_(defences ? defences->sender()
+              : batch  ? *batch
+                       : socket),
       notices_(notices),
       routes_(routes),
-      clock_(clock) {}
+      clock_(clock),
+      counters_(counters) {}
 
 void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
   if (defences_ && !defences_->AdmitDatagram(source.address)) return;
   if (!IsAccepted(datagram)) {
-    relayCounters.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort
-                                                      : RelayDrop::kBadMagic);
+    counters_.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort : RelayDrop::kBadMagic);
     return;
   }
   datagram[kNameTerminatorOffset] = 0;
-  relayCounters.received[datagram[kCommandOffset]].Add();
+  counters_.received[datagram[kCommandOffset]].Add();
   switch (datagram[kCommandOffset]) {
     case kLogin:
       Login(datagram, source);
@@ -59,7 +61,7 @@ void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
       break;
     case kRouteRequest:
       if (datagram.size() < kRouteFormSize) {
-        relayCounters.Drop(RelayDrop::kShortRouteRequest);
+        counters_.Drop(RelayDrop::kShortRouteRequest);
       } else {
         RouteCommand(datagram, source, /*request=*/true);
       }
@@ -68,13 +70,13 @@ void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
       RouteCommand(datagram, source, /*request=*/false);
       break;
     default:
-      relayCounters.Drop(RelayDrop::kUnhandledLetter);  // no answer
+      counters_.Drop(RelayDrop::kUnhandledLetter);  // no answer
       break;
   }
 }
 
 void RelayDispatcher::FlushReplies() {
-  if (batch_) relayCounters.sendFailures.Add(batch_->Flush());
+  if (batch_) counters_.sendFailures.Add(batch_->Flush());
 }
 
 void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
@@ -94,9 +96,9 @@ void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
     if (!known) added = table_.Add(record);
   }
   if (added) {
-    relayCounters.logins.Add();
+    counters_.logins.Add();
     packet[kCommandOffset] = kLoginAccepted;
-    relayCounters.Reply(socket_.SendTo(packet.first(kRecordFormSize), source), kRecordFormSize);
+    counters_.Reply(socket_.SendTo(packet.first(kRecordFormSize), source), kRecordFormSize);
     FlushReplies();  // "g" leaves before the window is waited for
     notices_.SendClientLogin(record);
   }
@@ -108,7 +110,7 @@ void RelayDispatcher::SendClientList() {
   if (defences_) {
     defences_->lists().Request();
   } else {
-    BroadcastClientList(table_, socket_);
+    BroadcastClientList(table_, socket_, counters_);
   }
 }
 
@@ -127,10 +129,10 @@ void RelayDispatcher::Logout(std::span<uint8_t> packet, Ipv4Endpoint source) {
     if (stored && !wrongSource) removed = table_.Remove(record.name());
   }
   if (!removed) {
-    relayCounters.Drop(wrongSource ? RelayDrop::kWrongSource : RelayDrop::kUnknownName);
+    counters_.Drop(wrongSource ? RelayDrop::kWrongSource : RelayDrop::kUnknownName);
     return;
   }
-  relayCounters.logouts.Add();
+  counters_.logouts.Add();
   SendClientList();
   notices_.SendClientLogout(record);
 }
@@ -152,10 +154,10 @@ void RelayDispatcher::Info(std::span<uint8_t> packet, Ipv4Endpoint source) {
     });
   }
   if (!updated) {
-    relayCounters.Drop(wrongSource ? RelayDrop::kWrongSource : RelayDrop::kUnknownName);
+    counters_.Drop(wrongSource ? RelayDrop::kWrongSource : RelayDrop::kUnknownName);
     return;
   }
-  BroadcastClientInfo(table_, socket_, *updated);
+  BroadcastClientInfo(table_, socket_, *updated, counters_);
   FlushReplies();
   notices_.SendClientInfo(*updated);
 }
@@ -180,8 +182,8 @@ void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) 
       stored = record;
     }
   });
-  if (!found) relayCounters.Drop(RelayDrop::kUnknownName);
-  if (wrongSource) relayCounters.Drop(RelayDrop::kWrongSource);
+  if (!found) counters_.Drop(RelayDrop::kUnknownName);
+  if (wrongSource) counters_.Drop(RelayDrop::kWrongSource);
   // Told while the lock is still held, as the keep-alive is one step for the sweeper.
   if (found && p2pChanged) {
     FlushReplies();
@@ -193,14 +195,14 @@ void RelayDispatcher::Connect(std::span<uint8_t> packet) {
   // The target's name must end inside the datagram; a name cut off by the end
   // of the datagram names no client.
   if (packet.size() <= kTargetNameOffset) {
-    relayCounters.Drop(RelayDrop::kUnknownName);
+    counters_.Drop(RelayDrop::kUnknownName);
     return;
   }
   const char* target = reinterpret_cast<const char*>(packet.data() + kTargetNameOffset);
   const size_t room = packet.size() - kTargetNameOffset;
   const void* zero = std::memchr(target, 0, room);
   if (!zero) {
-    relayCounters.Drop(RelayDrop::kUnknownName);
+    counters_.Drop(RelayDrop::kUnknownName);
     return;
   }
   const std::string_view name(target, size_t(static_cast<const char*>(zero) - target));
@@ -210,10 +212,10 @@ void RelayDispatcher::Connect(std::span<uint8_t> packet) {
     destination = table_.Find(name);
   }
   if (!destination) {
-    relayCounters.Drop(RelayDrop::kUnknownName);
+    counters_.Drop(RelayDrop::kUnknownName);
     return;
   }
-  relayCounters.Reply(
+  counters_.Reply(
       socket_.SendTo(packet.first(kRecordFormSize), {destination->ip(), destination->port()}),
       kRecordFormSize);
   notices_.PostForwardConnect();

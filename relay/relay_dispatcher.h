@@ -10,8 +10,9 @@
 #include "platform/mutex.h"
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
-#include "relay/relay_defences.h"
 #include "relay/outgoing_batch.h"
+#include "relay/relay_counters.h"
+#include "relay/relay_defences.h"
 #include "relay/relay_notices.h"
 
 namespace halvyn {
@@ -23,16 +24,20 @@ class RelayDispatcher {
   // defences may be null (no per-address limits; every list sent at once);
   // with them, every send goes through their limits. batch may be null (each
   // reply sent at once); with it, replies are queued there (the defences must
-  // then send their replies into it too) and FlushReplies sends them.
+  // then send their replies into it too) and FlushReplies sends them. What it
+  // receives, drops and sends is counted in counters.
   RelayDispatcher(ClientTable& table, Mutex& clientTableLock, const DatagramSender& socket,
                   RelayNotices& notices, RouteCommands* routes, const TickClock& clock,
-                  RelayDefences* defences = nullptr, const OutgoingBatch* batch = nullptr);
+                  RelayCounters& counters, RelayDefences* defences = nullptr,
+                  const OutgoingBatch* batch = nullptr);
 
   // datagram is the received bytes (modified in place: byte 35 is zeroed and
   // "e" becomes "g"); source is where it came from.
   void Handle(std::span<uint8_t> datagram, Ipv4Endpoint source);
   // Sends the replies queued since the last flush (the end of a receive batch).
   void FlushReplies();
+  // The receive loop counts the datagrams it drops before they reach Handle here.
+  RelayCounters& counters() const { return counters_; }
 
  private:
   void Login(std::span<uint8_t> packet, Ipv4Endpoint source);
@@ -51,6 +56,7 @@ class RelayDispatcher {
   RelayNotices& notices_;
   RouteCommands* routes_;
   const TickClock& clock_;
+  RelayCounters& counters_;
 };
 
 }  // namespace halvyn

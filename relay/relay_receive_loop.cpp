@@ -3,7 +3,6 @@
 #include <cerrno>
 
 #include "platform/udp_batch.h"
-#include "relay/relay_counters.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn {
@@ -39,7 +38,7 @@ void RelayReceiveLoop(const UdpSocket& socket, RelayDispatcher& dispatcher,
       return;
     }
     if (result.oversized)
-      relayCounters.dropped[size_t(RelayDrop::kOversized)].Add(result.oversized);
+      dispatcher.counters().dropped[size_t(RelayDrop::kOversized)].Add(result.oversized);
     HeldWakes held(window);
     for (size_t i = 0; i < result.count; ++i) {
       if (socket.closed()) return;

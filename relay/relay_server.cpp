@@ -5,7 +5,6 @@
 #include "platform/stop_waiter.h"
 #include "platform/udp_socket.h"
 #include "platform/worker.h"
-#include "relay/relay_counters.h"
 #include "relay/relay_dispatcher.h"
 #include "relay/relay_receive_loop.h"
 
@@ -13,9 +12,10 @@ namespace halvyn {
 
 struct RelayServer::Run {
   Run(ClientTable& table, RelayNotices& notices, RouteCommands* routes, const TickClock& clock,
-      const RelayLimits& limits)
-      : defences(table, socket, notices, clock, limits, &replies),
-        dispatcher(table, clientTableLock, socket, notices, routes, clock, &defences, &replies) {}
+      RelayCounters& counters, const RelayLimits& limits)
+      : defences(table, socket, notices, clock, limits, counters, &replies),
+        dispatcher(table, clientTableLock, socket, notices, routes, clock, counters, &defences,
+                   &replies) {}
 
   UdpSocket socket;
   OutgoingBatch replies{socket};  // the receive thread's replies, sent once per batch
@@ -31,13 +31,14 @@ struct RelayServer::Run {
 };
 
 RelayServer::RelayServer(ClientTable& table, RelayNotices& notices, RouteCommands* routes,
-                         const TickClock& clock, WindowMessageQueue& window, RelayTiming timing,
-                         RelayLimits limits)
+                         const TickClock& clock, WindowMessageQueue& window,
+                         RelayCounters& counters, RelayTiming timing, RelayLimits limits)
     : table_(table),
       notices_(notices),
       routes_(routes),
       clock_(clock),
       window_(window),
+      counters_(counters),
       timing_(timing),
       limits_(limits) {}
 
@@ -45,11 +46,11 @@ RelayServer::~RelayServer() { Stop(); }
 
 int RelayServer::Start(uint16_t port) {
   if (run_) return 0;
-  auto run = std::make_unique<Run>(table_, notices_, routes_, clock_, limits_);
+  auto run = std::make_unique<Run>(table_, notices_, routes_, clock_, counters_, limits_);
   if (const int error = run->socket.Bind({0, port})) return error;
   Run& r = *run;
   if (limits_.receiveBufferBytes != 0) {
-    relayCounters.receiveBufferBytes.store(
+    counters_.receiveBufferBytes.store(
         uint32_t(r.socket.RequestReceiveBufferSize(int(limits_.receiveBufferBytes))),
         std::memory_order_relaxed);
   }
@@ -61,13 +62,13 @@ int RelayServer::Start(uint16_t port) {
       [&r] { r.socket.Close(); });
   r.sweeper.Start(
       [this, &r](std::stop_token) {
-        LivenessSweep(table_, r.clientTableLock, notices_, clock_, r.sweepEnd,
+        LivenessSweep(table_, r.clientTableLock, notices_, counters_, clock_, r.sweepEnd,
                       timing_.sweepIntervalMs, timing_.silenceLimitMs);
       },
       [&r] { r.sweepEnd.Set(); });
   r.pacer.Start([&r](std::stop_token) { r.defences.lists().RunPacer(); },
                 [&r] { r.defences.lists().Stop(); });
-  relayCounters.boundPort.store(r.socket.LocalEndpoint().port, std::memory_order_relaxed);
+  counters_.boundPort.store(r.socket.LocalEndpoint().port, std::memory_order_relaxed);
   run_ = std::move(run);
   return 0;
 }
@@ -75,8 +76,8 @@ int RelayServer::Start(uint16_t port) {
 void RelayServer::Stop() {
   if (!run_) return;
   Run& r = *run_;
-  relayCounters.boundPort.store(0, std::memory_order_relaxed);
-  relayCounters.receiveBufferBytes.store(0, std::memory_order_relaxed);
+  counters_.boundPort.store(0, std::memory_order_relaxed);
+  counters_.receiveBufferBytes.store(0, std::memory_order_relaxed);
   // The receiver's stop closes the socket. The receive thread may be waiting
   // for the window thread to handle a notice it sent: keep serving those until
   // both threads are done. Once the window has ended that wait returns at

@@ -16,6 +16,7 @@
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
 #include "relay/liveness_sweep.h"
+#include "relay/relay_counters.h"
 #include "relay/relay_limits.h"
 #include "relay/relay_notices.h"
 
@@ -28,9 +29,10 @@ struct RelayTiming {
 
 class RelayServer {
  public:
+  // Every run counts in counters, which must outlive the server.
   RelayServer(ClientTable& table, RelayNotices& notices, RouteCommands* routes,
-              const TickClock& clock, WindowMessageQueue& window, RelayTiming timing = {},
-              RelayLimits limits = {});
+              const TickClock& clock, WindowMessageQueue& window, RelayCounters& counters,
+              RelayTiming timing = {}, RelayLimits limits = {});
   ~RelayServer();
   RelayServer(const RelayServer&) = delete;
   RelayServer& operator=(const RelayServer&) = delete;
@@ -59,6 +61,7 @@ class RelayServer {
   RouteCommands* routes_;
   const TickClock& clock_;
   WindowMessageQueue& window_;
+  RelayCounters& counters_;
   RelayTiming timing_;
   RelayLimits limits_;
   std::unique_ptr<Run> run_;

@@ -2,20 +2,24 @@
 
 #include <array>
 
-#include "routes/route_counters.h"
 #include "routes/route_packets.h"
 
 namespace halvyn {
 
-PortLearningListener::PortLearningListener(uint16_t slotPort, PortLearnedReport report)
-    : slotPort_(slotPort), report_(std::move(report)), socket_(std::make_unique<UdpSocket>()) {}
+PortLearningListener::PortLearningListener(uint16_t slotPort, PortLearnedReport report,
+                                           RouteCounters& counters)
+    : slotPort_(slotPort),
+      report_(std::move(report)),
+      counters_(counters),
+      socket_(std::make_unique<UdpSocket>()) {}
 
 std::unique_ptr<PortLearningListener> PortLearningListener::Start(uint16_t slotPort,
                                                                   Ipv4Endpoint bindAt,
                                                                   PortLearnedReport report,
+                                                                  RouteCounters& counters,
                                                                   int* bindError) {
   std::unique_ptr<PortLearningListener> listener(
-      new PortLearningListener(slotPort, std::move(report)));
+      new PortLearningListener(slotPort, std::move(report), counters));
   int error = 0;
   {
     MutexLock lock(listener->mutex_);
@@ -58,7 +62,7 @@ void PortLearningListener::Run() {
     const ReceiveResult received = socket->Receive(buffer);
     // A datagram that does not fit the buffer is never read: it counts as a
     // receive error and ends the listener without a report.
-    if (received.status == ReceiveResult::Status::kOversized) routeCounters.oversizedProbes.Add();
+    if (received.status == ReceiveResult::Status::kOversized) counters_.oversizedProbes.Add();
     if (received.status != ReceiveResult::Status::kDatagram) break;
     if (!IsPortProbe(std::span(buffer).first(received.size))) continue;
     report_(slotPort_, received.source.port);

@@ -20,6 +20,7 @@
 #include "platform/thread_annotations.h"
 #include "platform/udp_socket.h"
 #include "platform/worker.h"
+#include "routes/route_counters.h"
 
 namespace halvyn {
 
@@ -33,9 +34,11 @@ class PortLearningListener {
   static constexpr size_t kReceiveBufferSize = 512;
 
   // Binds a socket to bindAt and starts the thread. Returns null, with the
-  // errno of the failure in *bindError, when the bind fails.
+  // errno of the failure in *bindError, when the bind fails. An oversized
+  // datagram is counted in counters, which must outlive the listener.
   static std::unique_ptr<PortLearningListener> Start(uint16_t slotPort, Ipv4Endpoint bindAt,
-                                                     PortLearnedReport report, int* bindError);
+                                                     PortLearnedReport report,
+                                                     RouteCounters& counters, int* bindError);
 
   // Closes and joins (see Join).
   ~PortLearningListener();
@@ -56,13 +59,14 @@ class PortLearningListener {
   void Join();
 
  private:
-  PortLearningListener(uint16_t slotPort, PortLearnedReport report);
+  PortLearningListener(uint16_t slotPort, PortLearnedReport report, RouteCounters& counters);
   void Run();
   // The stop's wake: shuts the socket down, if the listener still holds one.
   void CloseSocket() EXCLUDES(mutex_);
 
   const uint16_t slotPort_;
   const PortLearnedReport report_;
+  RouteCounters& counters_;
   mutable Mutex mutex_;
   // Released by the listener's own thread when it ends, so the slot port is
   // free again at once. That thread reads the pointer without the lock: no

@@ -5,12 +5,13 @@
 namespace halvyn {
 
 PortLearningListeners::PortLearningListeners(PortLearnedReport report, MessageBox messageBox,
-                                             BindEndpoint bindAt)
+                                             RouteCounters& counters, BindEndpoint bindAt)
     : report_(std::move(report)),
       messageBox_(std::move(messageBox)),
       bindAt_(bindAt ? std::move(bindAt) : BindEndpoint([](uint16_t slotPort) {
         return Ipv4Endpoint{0, slotPort};
-      })) {}
+      })),
+      counters_(counters) {}
 
 PortLearningListeners::~PortLearningListeners() {
   CloseAll();
@@ -32,7 +33,8 @@ void PortLearningListeners::StartPortLearning(uint16_t slotPort) {
     MutexLock lock(mutex_);
     if (closed_) return;
     finished = TakeFinished();
-    auto listener = PortLearningListener::Start(slotPort, bindAt_(slotPort), report_, nullptr);
+    auto listener =
+        PortLearningListener::Start(slotPort, bindAt_(slotPort), report_, counters_, nullptr);
     bound = listener != nullptr;
     if (bound) listeners_.push_back(std::move(listener));
   }

@@ -28,7 +28,9 @@ class PortLearningListeners final : public PortLearningStarter {
   // test moves it.
   using BindEndpoint = std::function<Ipv4Endpoint(uint16_t slotPort)>;
 
-  PortLearningListeners(PortLearnedReport report, MessageBox messageBox, BindEndpoint bindAt = {});
+  // The listeners count in counters, which must outlive this.
+  PortLearningListeners(PortLearnedReport report, MessageBox messageBox, RouteCounters& counters,
+                        BindEndpoint bindAt = {});
   // CloseAll.
   ~PortLearningListeners() override;
 
@@ -54,6 +56,7 @@ class PortLearningListeners final : public PortLearningStarter {
   const PortLearnedReport report_;
   const MessageBox messageBox_;
   const BindEndpoint bindAt_;
+  RouteCounters& counters_;
   mutable Mutex mutex_;
   std::vector<std::unique_ptr<PortLearningListener>> listeners_ GUARDED_BY(mutex_);
   bool closed_ GUARDED_BY(mutex_) = false;

@@ -1,5 +1,6 @@
-// What the forward-route subsystem counts for the metrics page (process-wide;
-// any thread). Releases and their drops are counted with the relay's drops.
+// What the forward-route subsystem counts for the metrics page: one set per
+// server, given to the route handler and the port-learning listeners by their
+// owner (any thread). Releases and their drops are counted with the relay's drops.
 #pragma once
 
 #include "platform/counters.h"
@@ -11,7 +12,5 @@ struct RouteCounters {
   Counter refused;          // route requests answered with slot port 0
   Counter oversizedProbes;  // datagrams on a slot port too long to read whole: listener ended
 };
-
-inline RouteCounters routeCounters;
 
 }  // namespace halvyn

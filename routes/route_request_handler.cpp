@@ -1,7 +1,5 @@
 #include "routes/route_request_handler.h"
 
-#include "relay/relay_counters.h"
-#include "routes/route_counters.h"
 #include "routes/route_packets.h"
 
 namespace halvyn {
@@ -11,7 +9,7 @@ namespace {
 // A reply to 0.0.0.0 or to port 0 reaches no one (Linux would even deliver one
 // to 0.0.0.0 locally): it is not sent. A free slot's zero record gives both.
 void SendRouteReply(const DatagramSender& relaySocket, std::span<const uint8_t> reply,
-                    Ipv4Endpoint destination) {
+                    Ipv4Endpoint destination, RelayCounters& relayCounters) {
   if (destination.address == 0 || destination.port == 0) {
     relayCounters.unaddressedReplies.Add();
     return;
@@ -23,12 +21,15 @@ void SendRouteReply(const DatagramSender& relaySocket, std::span<const uint8_t> 
 
 RouteRequestHandler::RouteRequestHandler(RouteState& state, const RouteProgrammer& programmer,
                                          PortLearningStarter& listeners, ClientLookup clients,
-                                         PostRouteReleased postRouteReleased)
+                                         PostRouteReleased postRouteReleased,
+                                         RouteCounters& counters, RelayCounters& relayCounters)
     : state_(state),
       programmer_(programmer),
       listeners_(listeners),
       clients_(std::move(clients)),
-      postRouteReleased_(std::move(postRouteReleased)) {}
+      postRouteReleased_(std::move(postRouteReleased)),
+      counters_(counters),
+      relayCounters_(relayCounters) {}
 
 void RouteRequestHandler::HandleRouteRequest(std::span<const uint8_t> packet,
                                              Ipv4Endpoint /*source*/,
@@ -39,7 +40,7 @@ void RouteRequestHandler::HandleRouteRequest(std::span<const uint8_t> packet,
 
   const std::optional<RouteGrant> grant = state_.AllocateRoute(body);
   uint16_t slotPort = 0;
-  (grant ? routeCounters.granted : routeCounters.refused).Add();
+  (grant ? counters_.granted : counters_.refused).Add();
   if (grant) {
     slotPort = grant->slotPort;
     programmer_.ProgramRouteReceive(grant->deviceAddress, grant->slot, grant->channelCount,
@@ -49,8 +50,8 @@ void RouteRequestHandler::HandleRouteRequest(std::span<const uint8_t> packet,
 
   // The protocol has no retries: a reply that cannot be sent is lost.
   const RouteReplies replies = BuildRouteReplies(request, slotPort);
-  SendRouteReply(relaySocket, replies.u, body.tx_endpoint());
-  SendRouteReply(relaySocket, replies.v, body.rx_endpoint());
+  SendRouteReply(relaySocket, replies.u, body.tx_endpoint(), relayCounters_);
+  SendRouteReply(relaySocket, replies.v, body.rx_endpoint(), relayCounters_);
 }
 
 void RouteRequestHandler::HandleRouteRelease(std::span<const uint8_t> packet,
@@ -58,12 +59,12 @@ void RouteRequestHandler::HandleRouteRelease(std::span<const uint8_t> packet,
                                              const DatagramSender& relaySocket) {
   const std::optional<uint16_t> slotPort = ReleaseSlotPort(packet);
   if (!slotPort) {
-    relayCounters.Drop(RelayDrop::kShortRouteRequest);
+    relayCounters_.Drop(RelayDrop::kShortRouteRequest);
     return;
   }
   const std::optional<RouteSlot> slot = SlotOfPort(*slotPort);
   if (!slot) {
-    relayCounters.Drop(RelayDrop::kBadSlotPort);
+    relayCounters_.Drop(RelayDrop::kBadSlotPort);
     return;
   }
 
@@ -72,19 +73,19 @@ void RouteRequestHandler::HandleRouteRelease(std::span<const uint8_t> packet,
   // window, another "x" for it changes nothing and sends nothing.
   const std::optional<CRouteInfo> record = state_.BeginRelease(*slot);
   if (!record) {
-    relayCounters.Drop(RelayDrop::kReleasePending);
+    relayCounters_.Drop(RelayDrop::kReleasePending);
     return;
   }
   postRouteReleased_(*slot);
 
   RoutePacket notice = BuildReleaseNotice(*record, kRouteTxReleaseLetter);
   // The protocol has no retries: a notice that cannot be sent is lost.
-  SendRouteReply(relaySocket, notice, record->tx_endpoint());
+  SendRouteReply(relaySocket, notice, record->tx_endpoint(), relayCounters_);
 
   notice[kRouteCommandOffset] = kRouteRxReleaseLetter;
   Ipv4Endpoint rx = record->rx_endpoint();
   if (const std::optional<Ipv4Endpoint> client = clients_(record->rx_name())) rx.port = client->port;
-  SendRouteReply(relaySocket, notice, rx);
+  SendRouteReply(relaySocket, notice, rx, relayCounters_);
 }
 
 }  // namespace halvyn

@@ -8,9 +8,11 @@
 
 #include <functional>
 
+#include "relay/relay_counters.h"
 #include "routes/client_lookup.h"
 #include "routes/port_learning_starter.h"
 #include "routes/route_command_handler.h"
+#include "routes/route_counters.h"
 #include "routes/route_programmer.h"
 #include "routes/route_state.h"
 
@@ -24,9 +26,12 @@ class RouteRequestHandler final : public RouteCommandHandler {
 
   // All references must outlive the handler. clients is used for the Rx
   // client's current port in "s" and takes the client-table lock itself.
+  // Grants and refusals are counted in counters; the replies it sends and the
+  // releases it drops, as everything on the relay port, in relayCounters.
   RouteRequestHandler(RouteState& state, const RouteProgrammer& programmer,
                       PortLearningStarter& listeners, ClientLookup clients,
-                      PostRouteReleased postRouteReleased);
+                      PostRouteReleased postRouteReleased, RouteCounters& counters,
+                      RelayCounters& relayCounters);
 
   // Below 228 bytes: nothing. Otherwise, in order: allocation; if granted, the
   // receive and summary blocks into the device selected at the grant (10 ms
@@ -49,6 +54,8 @@ class RouteRequestHandler final : public RouteCommandHandler {
   PortLearningStarter& listeners_;
   ClientLookup clients_;
   PostRouteReleased postRouteReleased_;
+  RouteCounters& counters_;
+  RelayCounters& relayCounters_;
 };
 
 }  // namespace halvyn

@@ -3,7 +3,6 @@
 #include <microhttpd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <nlohmann/json.hpp>
@@ -198,10 +197,12 @@ struct ConsoleCallbacks {
   }
 };
 
-ConsoleServer::ConsoleServer(CHalvynDlg& dlg, WindowMessageQueue& window,
+ConsoleServer::ConsoleServer(ConsoleWindow& window, WindowMessageQueue& queue,
+                             std::span<const MetricsSource* const> metrics,
                              ConsoleServerOptions options)
-    : dlg_(dlg),
-      window_(window),
+    : dlg_(window),
+      window_(queue),
+      metrics_(metrics),
       options_(std::move(options)),
       access_(options_.address, options_.token),
       deadlines_(std::chrono::seconds(options_.limits.headerSeconds)) {}
@@ -359,20 +360,17 @@ bool ConsoleServer::Answer(MHD_Connection* connection, Request& request) {
     return OpenEventStream(connection);
   } else if (get && request.url == "/metrics") {
     MetricsGauges gauges;
-    gauges.clientsOnline = dlg_.clientTable().count();
     {
       MutexLock lock(mutex_);
       gauges.eventStreams = int(streams_.size());
     }
-    gauges.routesAllocated = std::popcount(dlg_.routeState().routeSlotMask());
     OnWindow(connection, request, [this, gauges](Reply& out) mutable {
       const WindowView view = dlg_.View(/*withLog=*/false);
-      gauges.window =
-          MetricsGauges::Window{dlg_.relayServer().running(), int(view.forwardRoutes.size()),
-                                int(view.lanDevices.size())};
+      gauges.window = MetricsGauges::Window{
+          view.status.relayRunning, int(view.forwardRoutes.size()), int(view.lanDevices.size())};
       out.status = 200;
       out.contentType = kMetricsContentType;
-      out.body = RenderMetrics(gauges);
+      out.body = RenderMetrics(metrics_, gauges);
       out.headers.emplace_back(MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     });
     return true;

@@ -17,15 +17,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 #include <unordered_set>
 
-#include "console/halvyn_dlg.h"
+#include "console/console_window.h"
 #include "console/web/console_access.h"
 #include "console/web/console_limits.h"
 #include "console/web/header_deadlines.h"
 #include "platform/message_queue.h"
+#include "platform/metrics_writer.h"
 #include "platform/mutex.h"
 
 struct MHD_Daemon;
@@ -57,7 +59,11 @@ class ConsoleServer {
   // At Stop, how long answers the window has made may still take to leave.
   static constexpr std::chrono::milliseconds kLastAnswersWait{2000};
 
-  ConsoleServer(CHalvynDlg& dlg, WindowMessageQueue& window, ConsoleServerOptions options);
+  // window is reached on the window thread only, through the window's queue;
+  // metrics are the subsystems' parts of the metrics page, read on the window
+  // thread too. Everything must outlive the server.
+  ConsoleServer(ConsoleWindow& window, WindowMessageQueue& queue,
+                std::span<const MetricsSource* const> metrics, ConsoleServerOptions options);
   ~ConsoleServer();
   ConsoleServer(const ConsoleServer&) = delete;
   ConsoleServer& operator=(const ConsoleServer&) = delete;
@@ -70,7 +76,7 @@ class ConsoleServer {
   // Ends every event stream, stops serving and joins the threads.
   void Stop();
 
-  // Window thread: the window changed (wired to CHalvynDlg's change listener).
+  // Window thread: the window changed (wired to the window's change listener).
   void WindowChanged();
   const ConsoleServerOptions& options() const { return options_; }
 
@@ -93,8 +99,9 @@ class ConsoleServer {
   void RunTimer();
   void WakeStreams(HeaderDeadlines::Clock::time_point now);
 
-  CHalvynDlg& dlg_;
+  ConsoleWindow& dlg_;
   WindowMessageQueue& window_;
+  const std::span<const MetricsSource* const> metrics_;
   ConsoleServerOptions options_;
   ConsoleAccess access_;
   HeaderDeadlines deadlines_;

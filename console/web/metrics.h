@@ -1,19 +1,21 @@
 // GET /metrics: Halvyn's counters and gauges in the Prometheus text format
-// (version 0.0.4). The counters come from the subsystems' process-wide sets
-// (relay, routes, device link, STUN); the gauges are read by the caller.
+// (version 0.0.4). The subsystems render their own counters (MetricsSource);
+// the console adds its event streams and the window's gauges.
 //
-// Any thread: rendering only reads relaxed atomics and the gauges given.
+// Any thread: the sources only read relaxed atomics and state behind their
+// own locks; the window's gauges are read by the caller.
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+
+#include "platform/metrics_writer.h"
 
 namespace halvyn {
 
 struct MetricsGauges {
-  int clientsOnline = 0;
   int eventStreams = 0;
-  int routesAllocated = 0;
   // Read on the window thread; nothing when the window has ended.
   struct Window {
     bool relayRunning = false;
@@ -23,7 +25,9 @@ struct MetricsGauges {
   std::optional<Window> window;
 };
 
-std::string RenderMetrics(const MetricsGauges& gauges);
+// The sources' families in their order, then the console's gauges.
+std::string RenderMetrics(std::span<const MetricsSource* const> sources,
+                          const MetricsGauges& gauges);
 
 inline constexpr char kMetricsContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 

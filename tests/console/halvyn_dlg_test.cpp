@@ -6,6 +6,7 @@
 
 #include "console/log_lines.h"
 #include "console/web/window_json.h"
+#include "server/server_parts.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/relay_datagrams.h"
 
@@ -27,11 +28,13 @@ class HalvynDlgTest : public ::testing::Test {
     window.BindToCurrentThread();
     dlg.OnInitDialog();
   }
-  ClientTable table;
   WindowMessageQueue window;
   MonotonicTickClock clock;
   std::ostringstream out, err;
-  CHalvynDlg dlg{table, window, clock, {.relayTiming = {}, .startNetwork = false, .logOut = &out, .errorOut = &err}};
+  ServerParts parts{
+      window, clock, {.relayTiming = {}, .startNetwork = false, .logOut = &out, .errorOut = &err}};
+  ClientTable& table = parts.clientTable();
+  CHalvynDlg& dlg = parts.window();
 };
 
 TEST(LogLines, HaveTheirExactSpacing) {
@@ -207,15 +210,14 @@ class ConsoleDetailsTest : public ::testing::Test {
     dlg.SetWallClock([this] { return wallMs; });
     dlg.OnInitDialog();
   }
-  ClientTable table;
   WindowMessageQueue window;
   testing::FakeClock clock{50000};
   int64_t wallMs = 1'700'000'000'000;
   std::ostringstream out, err;
-  CHalvynDlg dlg{table,
-                 window,
-                 clock,
-                 {.relayTiming = {}, .startNetwork = false, .logOut = &out, .errorOut = &err}};
+  ServerParts parts{
+      window, clock, {.relayTiming = {}, .startNetwork = false, .logOut = &out, .errorOut = &err}};
+  ClientTable& table = parts.clientTable();
+  CHalvynDlg& dlg = parts.window();
 };
 
 TEST_F(ConsoleDetailsTest, RemoteDevicesCarryTheirAddressesLastHeardAndLoginTime) {

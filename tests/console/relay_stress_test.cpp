@@ -7,8 +7,8 @@
 #include <random>
 #include <thread>
 
-#include "console/halvyn_dlg.h"
 #include "platform/udp_socket.h"
+#include "server/server_parts.h"
 #include "tests/support/relay_datagrams.h"
 
 namespace halvyn {
@@ -19,11 +19,14 @@ using testing::NamedRecord;
 using testing::RecordForm;
 
 TEST(RelayStress, ClientsAndOperatorTogetherStayConsistent) {
-  ClientTable table;
   WindowMessageQueue window;
   MonotonicTickClock clock;
   // A short silence limit so the sweeper removes clients during the run too.
-  CHalvynDlg dlg(table, window, clock, {.relayTiming = {50, 200}, .startNetwork = false, .logOut = nullptr, .errorOut = nullptr});
+  ServerParts parts(
+      window, clock,
+      {.relayTiming = {50, 200}, .startNetwork = false, .logOut = nullptr, .errorOut = nullptr});
+  const ClientTable& table = parts.clientTable();
+  CHalvynDlg& dlg = parts.window();
 
   std::atomic<uint16_t> port{0};
   std::thread windowThread([&] {
@@ -31,7 +34,7 @@ TEST(RelayStress, ClientsAndOperatorTogetherStayConsistent) {
     dlg.OnInitDialog();
     dlg.RunCommand(ConsoleCommand::kStartStop, {.localAddress = std::nullopt, .relayPort = "0",
                                                 .stunServer = std::nullopt}, -1);
-    port = dlg.relayServer().boundPort();
+    port = parts.relayServer().boundPort();
     window.Run();
   });
   while (port == 0) std::this_thread::yield();
@@ -82,7 +85,7 @@ TEST(RelayStress, ClientsAndOperatorTogetherStayConsistent) {
   for (auto& client : clients) client.join();
   window.Send([&] { dlg.OnExit(); });
   windowThread.join();
-  EXPECT_FALSE(dlg.relayServer().running());
+  EXPECT_FALSE(parts.relayServer().running());
   // Every name left in the table is unique and in the list box at most once.
   const auto records = table.Snapshot();
   std::set<std::string> names;

@@ -19,7 +19,8 @@ const CLocalDevice* Announce(DeviceMap& devices, const DeviceAnnouncement& bytes
 }
 
 TEST(DeviceMapTest, FirstAnnouncementGivesRowOne) {
-  DeviceMap devices;
+  DeviceLinkCounters counters;
+  DeviceMap devices{counters};
   const CLocalDevice* added =
       Announce(devices, Announcement("ID1", "Desk", 0x0102), NetworkAddress(192, 168, 1, 50));
   ASSERT_NE(added, nullptr);
@@ -30,7 +31,8 @@ TEST(DeviceMapTest, FirstAnnouncementGivesRowOne) {
 }
 
 TEST(DeviceMapTest, RepeatedAddressKeepsItsFirstRecord) {
-  DeviceMap devices;
+  DeviceLinkCounters counters;
+  DeviceMap devices{counters};
   const uint32_t address = NetworkAddress(10, 0, 0, 5);
   const CLocalDevice* first = Announce(devices, Announcement("A", "First", 0x1111), address);
   EXPECT_EQ(Announce(devices, Announcement("B", "Second", 0x2222), address), nullptr);
@@ -41,14 +43,16 @@ TEST(DeviceMapTest, RepeatedAddressKeepsItsFirstRecord) {
 }
 
 TEST(DeviceMapTest, NonAnnouncementsAddNothing) {
-  DeviceMap devices;
+  DeviceLinkCounters counters;
+  DeviceMap devices{counters};
   const DeviceAnnouncement bytes = Announcement("A", "A", 0);
   EXPECT_EQ(devices.AddAnnouncement(bytes.data(), 87, NetworkAddress(10, 0, 0, 1)), nullptr);
   EXPECT_EQ(devices.size(), 0u);
 }
 
 TEST(DeviceMapTest, RowsFollowTheOrderOfFirstAnnouncement) {
-  DeviceMap devices;
+  DeviceLinkCounters counters;
+  DeviceMap devices{counters};
   // Addresses deliberately out of numeric order; same name at two addresses gives two rows.
   Announce(devices, Announcement("X", "Same", 0), NetworkAddress(10, 0, 0, 9));
   Announce(devices, Announcement("Y", "Same", 0), NetworkAddress(10, 0, 0, 2));
@@ -61,7 +65,8 @@ TEST(DeviceMapTest, RowsFollowTheOrderOfFirstAnnouncement) {
 }
 
 TEST(DeviceMapTest, RowNumbersFollowAnEightBitCounterAndRecordsNeverMove) {
-  DeviceMap devices;
+  DeviceLinkCounters counters;
+  DeviceMap devices{counters};
   const CLocalDevice* first = nullptr;
   for (uint32_t i = 0; i < 258; ++i) {
     const CLocalDevice* added = Announce(devices, Announcement("D", "D", 0),

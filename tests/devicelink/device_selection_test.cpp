@@ -41,11 +41,12 @@ TEST(DeviceSetupPacketTest, NoIdentityGivesZeroValuesInEntriesFourToEight) {
 
 TEST(DeviceSelectionWritesTest, SendsSetupThenSixteenClearingWritesWithPauses) {
   testing::RecordingSender socket;
-  DeviceSocketWriter writer(socket);
+  DeviceLinkCounters counters;
+  DeviceSocketWriter writer(socket, counters);
   std::vector<std::string> events;
   const uint32_t device = NetworkAddress(10, 0, 0, 101);
   PerformDeviceSelectionWrites(
-      socket, writer, {device, kPcMac, kPcAddress},
+      socket, writer, counters, {device, kPcMac, kPcAddress},
       [&](uint32_t ms) {
         events.push_back("sleep " + std::to_string(ms) + " after " +
                          std::to_string(socket.Sent().size()));

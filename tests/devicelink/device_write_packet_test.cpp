@@ -57,7 +57,8 @@ TEST(DeviceWritePacketTest, MoreThan1088BytesIsRefused) {
 
 TEST(DeviceSocketWriterTest, SendsOneDatagramToRegisterPort4440) {
   testing::RecordingSender socket;
-  DeviceSocketWriter writer(socket);
+  DeviceLinkCounters counters;
+  DeviceSocketWriter writer(socket, counters);
   const uint8_t data[] = {0x11, 0x22, 0x33};
   const uint32_t device = NetworkAddress(10, 0, 0, 7);
   writer.WriteDeviceRegisters(device, 0x0810, data);
@@ -68,7 +69,8 @@ TEST(DeviceSocketWriterTest, SendsOneDatagramToRegisterPort4440) {
 
 TEST(DeviceSocketWriterTest, OversizedBlockSendsNothing) {
   testing::RecordingSender socket;
-  DeviceSocketWriter writer(socket);
+  DeviceLinkCounters counters;
+  DeviceSocketWriter writer(socket, counters);
   std::vector<uint8_t> tooLong(1089);
   writer.WriteDeviceRegisters(NetworkAddress(10, 0, 0, 7), 0x0400, tooLong);
   std::vector<uint8_t> largest(1088);

@@ -51,7 +51,8 @@ int Identity() {
 
 int Discover(int seconds, size_t count) {
   WindowMessageQueue queue;
-  DeviceMap devices;
+  DeviceLinkCounters counters;
+  DeviceMap devices{counters};
   ManualResetEvent finished;
   std::unique_ptr<DeviceDiscoveryListener> listener;
 
@@ -120,7 +121,8 @@ int Write(const std::string& to, const std::string& registerText, const std::str
   if (!device) return 2;
   UdpSocket socket;
   BindDeviceSocket(socket);
-  DeviceSocketWriter writer(socket);
+  DeviceLinkCounters counters;
+  DeviceSocketWriter writer(socket, counters);
   writer.WriteDeviceRegisters(*device, uint16_t(std::stoul(registerText, nullptr, 0)),
                               HexBytes(hex));
   std::printf("sent\n");
@@ -143,8 +145,9 @@ int Select(const std::map<std::string, std::string>& options) {
   }
   UdpSocket socket;
   BindDeviceSocket(socket);
-  DeviceSocketWriter writer(socket);
-  PerformDeviceSelectionWrites(socket, writer, target, SleepMilliseconds,
+  DeviceLinkCounters counters;
+  DeviceSocketWriter writer(socket, counters);
+  PerformDeviceSelectionWrites(socket, writer, counters, target, SleepMilliseconds,
                                [] { std::printf("setup sent\n"); });
   std::printf("selected\n");
   return 0;

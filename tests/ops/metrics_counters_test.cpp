@@ -1,6 +1,5 @@
 // The relay's counters as the dispatcher and the sweep keep them, and the
-// /metrics page that shows them. Counters are process-wide, so each test
-// compares the values after its traffic with those before.
+// /metrics page that shows them. Each test counts into a fresh set.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,10 +7,14 @@
 #include <string>
 
 #include "console/web/metrics.h"
+#include "devicelink/devicelink_metrics.h"
 #include "platform/mutex.h"
+#include "publicaddress/stun_metrics.h"
 #include "relay/liveness_sweep.h"
 #include "relay/relay_counters.h"
 #include "relay/relay_dispatcher.h"
+#include "relay/relay_metrics.h"
+#include "routes/route_metrics.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_notices.h"
 #include "tests/support/recording_sender.h"
@@ -24,29 +27,18 @@ using testing::ConnectRequest;
 using testing::NamedRecord;
 using testing::RecordForm;
 
-// "name{labels}" -> value, from the page's sample lines.
-std::map<std::string, uint64_t> Samples() {
+// "name{labels}" -> value, from the page's sample lines that are not 0.
+std::map<std::string, uint64_t> NonZeroSamples(const std::string& page) {
   std::map<std::string, uint64_t> samples;
-  std::istringstream lines(RenderMetrics({}));
+  std::istringstream lines(page);
   std::string line;
   while (std::getline(lines, line)) {
     if (line.empty() || line[0] == '#') continue;
     const size_t space = line.rfind(' ');
-    samples[line.substr(0, space)] = std::stoull(line.substr(space + 1));
+    if (const uint64_t value = std::stoull(line.substr(space + 1)))
+      samples[line.substr(0, space)] = value;
   }
   return samples;
-}
-
-// Per-sample increase from before to after (absent before counts as 0).
-std::map<std::string, uint64_t> Increase(const std::map<std::string, uint64_t>& before,
-                                         const std::map<std::string, uint64_t>& after) {
-  std::map<std::string, uint64_t> increase;
-  for (const auto& [name, value] : after) {
-    const auto old = before.find(name);
-    const uint64_t from = old == before.end() ? 0 : old->second;
-    if (value != from) increase[name] = value - from;
-  }
-  return increase;
 }
 
 class RelayCountersTest : public ::testing::Test {
@@ -54,17 +46,23 @@ class RelayCountersTest : public ::testing::Test {
   void Handle(std::vector<uint8_t> datagram, uint16_t port = 40000) {
     dispatcher_.Handle(datagram, {NetworkAddress(127, 0, 0, 1), port});
   }
+  // The relay's part of the page; its clients come from the dispatcher's table.
+  std::map<std::string, uint64_t> Counted() const {
+    const RelayMetrics relay(counters_, table_);
+    const MetricsSource* sources[] = {&relay};
+    return NonZeroSamples(RenderMetrics(sources, {}));
+  }
 
   ClientTable table_;
   Mutex lock_;
   testing::RecordingSender sender_;
   testing::RecordingNotices notices_;
   testing::FakeClock clock_;
-  RelayDispatcher dispatcher_{table_, lock_, sender_, notices_, nullptr, clock_};
+  RelayCounters counters_;
+  RelayDispatcher dispatcher_{table_, lock_, sender_, notices_, nullptr, clock_, counters_};
 };
 
 TEST_F(RelayCountersTest, EveryDatagramIsCountedOnceAsReceivedOrDroppedWithItsReason) {
-  const auto before = Samples();
   Handle(std::vector<uint8_t>(119, 'p'));                                   // too short
   Handle(std::vector<uint8_t>(120, 'q'));                                   // bad magic
   Handle(RecordForm('z', NamedRecord("alpha")));                            // unhandled
@@ -76,7 +74,7 @@ TEST_F(RelayCountersTest, EveryDatagramIsCountedOnceAsReceivedOrDroppedWithItsRe
   Handle(RecordForm('p', NamedRecord("alpha")));                            // no target name
   std::vector<uint8_t> shortRoute = RecordForm('r', NamedRecord("alpha"));  // 120 < 228
   Handle(shortRoute);
-  EXPECT_EQ(Increase(before, Samples()),
+  EXPECT_EQ(Counted(),
             (std::map<std::string, uint64_t>{
                 {R"(halvyn_relay_datagrams_dropped_total{reason="too_short"})", 1},
                 {R"(halvyn_relay_datagrams_dropped_total{reason="bad_magic"})", 1},
@@ -95,15 +93,15 @@ TEST_F(RelayCountersTest, EveryDatagramIsCountedOnceAsReceivedOrDroppedWithItsRe
 }
 
 TEST_F(RelayCountersTest, RepliesAndBroadcastsAreCountedPerDatagramWithTheirBytes) {
-  const auto before = Samples();
   Handle(RecordForm('e', NamedRecord("alpha")), 40001);  // g, then h to alpha (120 bytes)
   Handle(RecordForm('e', NamedRecord("beta")), 40002);   // g, then h to both (240 bytes each)
   Handle(RecordForm('e', NamedRecord("beta")), 40003);   // present: no g, h to both again
   Handle(RecordForm('i', NamedRecord("alpha")));         // i to both (120 bytes each)
   Handle(ConnectRequest(NamedRecord("alpha"), "beta"));  // p forwarded to beta
   Handle(RecordForm('f', NamedRecord("alpha")));         // h to beta (120 bytes)
-  EXPECT_EQ(Increase(before, Samples()),
+  EXPECT_EQ(Counted(),
             (std::map<std::string, uint64_t>{
+                {"halvyn_relay_clients_online", 1},
                 {R"(halvyn_relay_datagrams_received_total{command="e"})", 3},
                 {R"(halvyn_relay_datagrams_received_total{command="i"})", 1},
                 {R"(halvyn_relay_datagrams_received_total{command="p"})", 1},
@@ -121,18 +119,34 @@ TEST_F(RelayCountersTest, RepliesAndBroadcastsAreCountedPerDatagramWithTheirByte
 TEST_F(RelayCountersTest, SweepCountsEachTimeout) {
   Handle(RecordForm('e', NamedRecord("alpha")), 40001);
   Handle(RecordForm('e', NamedRecord("beta")), 40002);
-  const uint64_t before = relayCounters.timeouts.Value();
-  EXPECT_EQ(SweepSilentClients(table_, lock_, notices_, clock_.Now() + kSilenceLimitMs), 2);
-  EXPECT_EQ(relayCounters.timeouts.Value() - before, 2u);
+  EXPECT_EQ(SweepSilentClients(table_, lock_, notices_, counters_, clock_.Now() + kSilenceLimitMs),
+            2);
+  EXPECT_EQ(counters_.timeouts.Value(), 2u);
 }
 
 TEST(MetricsPage, EveryFamilyHasHelpAndTypeBeforeItsSamplesAndGaugesComeFromTheCaller) {
+  // Every subsystem's part, with 3 clients online and 2 route slots allocated.
+  ClientTable table;
+  for (const char* name : {"a", "b", "c"}) table.Add(NamedRecord(name));
+  RouteState routes;
+  CRouteInfo request;
+  request.set_tx_chan_count(1);
+  ASSERT_TRUE(routes.AllocateRoute(request));
+  ASSERT_TRUE(routes.AllocateRoute(request));
+  const RelayCounters relayCounters;
+  const RouteCounters routeCounters;
+  const DeviceLinkCounters deviceLinkCounters;
+  const StunCounters stunCounters;
+  const RelayMetrics relay(relayCounters, table);
+  const RouteMetrics route(routeCounters, routes);
+  const DeviceLinkMetrics deviceLink(deviceLinkCounters);
+  const StunMetrics stun(stunCounters);
+  const MetricsSource* sources[] = {&relay, &route, &deviceLink, &stun};
+
   MetricsGauges gauges;
-  gauges.clientsOnline = 3;
-  gauges.routesAllocated = 2;
   gauges.eventStreams = 1;
   gauges.window = MetricsGauges::Window{.relayRunning = true, .routesActive = 1, .lanDevices = 4};
-  const std::string page = RenderMetrics(gauges);
+  const std::string page = RenderMetrics(sources, gauges);
   std::istringstream lines(page);
   std::string line, family;
   int samples = 0;
@@ -156,7 +170,7 @@ TEST(MetricsPage, EveryFamilyHasHelpAndTypeBeforeItsSamplesAndGaugesComeFromTheC
     EXPECT_NE(page.find(expected), std::string::npos) << expected;
   }
   // Without the window, its gauges are left out rather than shown as 0.
-  EXPECT_EQ(RenderMetrics({}).find("halvyn_routes_active"), std::string::npos);
+  EXPECT_EQ(RenderMetrics(sources, {}).find("halvyn_routes_active"), std::string::npos);
 }
 
 }  // namespace

@@ -20,7 +20,9 @@ class StunClientTest : public ::testing::Test {
  protected:
   StunClientTest() { sender_.FailEverySend(); }  // a failed send must not stop the others
 
-  StunClient client_{[this](std::string_view name) -> std::optional<std::vector<uint32_t>> {
+  StunCounters counters_;
+  StunClient client_{counters_,
+                     [this](std::string_view name) -> std::optional<std::vector<uint32_t>> {
                        askedFor_.emplace_back(name);
                        return resolved_;
                      },
@@ -85,30 +87,31 @@ class StunAnswerTest : public ::testing::Test {
   UdpSocket receiver_;
   UdpSocket sender_;
   Ipv4Endpoint to_;
+  StunCounters counters_;
+  StunClient client_{counters_};
 };
 
 TEST_F(StunAnswerTest, ReadsOneDatagramPerCall) {
-  EXPECT_FALSE(StunClient::ReadAnswer(receiver_));  // nothing waiting: no blocking
+  EXPECT_FALSE(client_.ReadAnswer(receiver_));  // nothing waiting: no blocking
   Send(testing::kRfc5769Ipv4Response);
   Send(std::vector<uint8_t>(70, 0x5a));  // device traffic on the same socket
   Send(testing::kRfc5769Ipv4Response);
 
-  EXPECT_EQ(StunClient::ReadAnswer(receiver_), (Ipv4Endpoint{NetworkAddress(192, 0, 2, 1), 32853}));
-  EXPECT_FALSE(StunClient::ReadAnswer(receiver_));
-  EXPECT_TRUE(StunClient::ReadAnswer(receiver_));
-  EXPECT_FALSE(StunClient::ReadAnswer(receiver_));
+  EXPECT_EQ(client_.ReadAnswer(receiver_), (Ipv4Endpoint{NetworkAddress(192, 0, 2, 1), 32853}));
+  EXPECT_FALSE(client_.ReadAnswer(receiver_));
+  EXPECT_TRUE(client_.ReadAnswer(receiver_));
+  EXPECT_FALSE(client_.ReadAnswer(receiver_));
 }
 
 TEST_F(StunAnswerTest, DropsADatagramLongerThanTheBuffer) {
   std::vector<uint8_t> oversized = testing::kRfc5769Ipv4Response;
   oversized.resize(kStunReceiveBufferSize + 1);  // valid message, trailing bytes
-  const uint64_t dropped = stunCounters.oversized.Value();
   Send(oversized);
-  EXPECT_FALSE(StunClient::ReadAnswer(receiver_));
-  EXPECT_EQ(stunCounters.oversized.Value(), dropped + 1);
+  EXPECT_FALSE(client_.ReadAnswer(receiver_));
+  EXPECT_EQ(counters_.oversized.Value(), 1u);
   oversized.resize(kStunReceiveBufferSize);
   Send(oversized);
-  EXPECT_TRUE(StunClient::ReadAnswer(receiver_));
+  EXPECT_TRUE(client_.ReadAnswer(receiver_));
 }
 
 }  // namespace

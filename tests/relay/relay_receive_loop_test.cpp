@@ -55,7 +55,8 @@ TEST_F(ReceiveLoopTest, WaitingDatagramsAreHandledOneAfterTheOtherInArrivalOrder
     ASSERT_TRUE(
         clients.back()->SendTo(RecordForm('e', NamedRecord(Name(i))), relay.LocalEndpoint()));
   }
-  RelayDispatcher dispatcher(table, lock, relay, notices, nullptr, clock);
+  RelayCounters counters;
+  RelayDispatcher dispatcher(table, lock, relay, notices, nullptr, clock, counters);
   std::thread loop([&] { RelayReceiveLoop(relay, dispatcher); });
   auto next = [](UdpSocket& socket) {
     std::vector<uint8_t> buffer(70000);
@@ -114,7 +115,8 @@ TEST_F(ReceiveLoopTest, PostedAndSentNoticesOfABatchReachTheWindowInOrder) {
         client.SendTo(ConnectRequest(NamedRecord("alpha"), "alpha"), relay.LocalEndpoint()));
   ASSERT_TRUE(client.SendTo(RecordForm('e', NamedRecord("beta")), relay.LocalEndpoint()));
   ASSERT_TRUE(client.SendTo(ConnectRequest(NamedRecord("alpha"), "alpha"), relay.LocalEndpoint()));
-  RelayDispatcher dispatcher(table, lock, relay, windowNotices, nullptr, clock);
+  RelayCounters counters;
+  RelayDispatcher dispatcher(table, lock, relay, windowNotices, nullptr, clock, counters);
   std::thread loop([&] { RelayReceiveLoop(relay, dispatcher, &window); });
   // g, h, three forwards, g, h, h... wait for the last forward to come back.
   int forwards = 0;

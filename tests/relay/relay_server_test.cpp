@@ -20,6 +20,7 @@ struct RelayServerTest : ::testing::Test {
   testing::RecordingNotices notices;
   MonotonicTickClock clock;
   WindowMessageQueue window;
+  RelayCounters counters;
 };
 
 std::vector<uint8_t> ReceiveOne(UdpSocket& socket) {
@@ -31,7 +32,7 @@ std::vector<uint8_t> ReceiveOne(UdpSocket& socket) {
 }
 
 TEST_F(RelayServerTest, StartStopStartKeepsTheClientsAndServesAgain) {
-  RelayServer server(table, notices, nullptr, clock, window);
+  RelayServer server(table, notices, nullptr, clock, window, counters);
   ASSERT_EQ(server.Start(0), 0);
   const uint16_t port = server.boundPort();
   UdpSocket client;
@@ -54,7 +55,7 @@ TEST_F(RelayServerTest, StartStopStartKeepsTheClientsAndServesAgain) {
 TEST_F(RelayServerTest, BindFailureReportsAddressInUseAndLeavesItStopped) {
   UdpSocket holder;
   ASSERT_EQ(holder.Bind({0, 0}), 0);
-  RelayServer server(table, notices, nullptr, clock, window);
+  RelayServer server(table, notices, nullptr, clock, window, counters);
   EXPECT_EQ(server.Start(holder.LocalEndpoint().port), EADDRINUSE);
   EXPECT_FALSE(server.running());
 }
@@ -74,7 +75,7 @@ TEST_F(RelayServerTest, StopServesANoticeTheReceiveThreadIsWaitingIn) {
     WindowMessageQueue& window;
     int logins = 0;
   } queued(window);
-  RelayServer server(table, queued, nullptr, clock, window);
+  RelayServer server(table, queued, nullptr, clock, window, counters);
   ASSERT_EQ(server.Start(0), 0);
   UdpSocket client;
   client.SendTo(RecordForm('e', NamedRecord("alpha")), {kLoopback, server.boundPort()});

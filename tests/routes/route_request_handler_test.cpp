@@ -41,11 +41,18 @@ class RouteRequestHandlerTest : public ::testing::Test {
   RouteProgrammer programmer{writer, testing::RecordingPause(log)};
   RouteState state;
   std::map<std::string, Ipv4Endpoint> clients;
-  RouteRequestHandler handler{state, programmer, starter, testing::LookupIn(clients),
+  RouteCounters counters;
+  RelayCounters relayCounters;
+  RouteRequestHandler handler{state,
+                              programmer,
+                              starter,
+                              testing::LookupIn(clients),
                               [this](RouteSlot slot) {
                                 log.Add("posted " + std::to_string(slot));
                                 if (onPosted) onPosted(slot);
-                              }};
+                              },
+                              counters,
+                              relayCounters};
   std::function<void(RouteSlot)> onPosted;
 };
 
