@@ -374,7 +374,7 @@ int RunAbuse(const ScenarioOptions& options) {
       ClientRecord record = ClientRecord::FromBytes(forged + kRecordOffset);
       record.set_p2p_ip(forgedP2p);
       record.set_p2p_port(6666);
-      std::memcpy(forged + kRecordOffset, record.bytes.data(), ClientRecord::kSize);
+      std::memcpy(forged + kRecordOffset, record.bytes.data(), client_record::kSize);
       site.onOther = [&](size_t, std::span<uint8_t> bytes, size_t length) {
         if (length == kRecordFormSize && bytes[kCommandOffset] == kInfo &&
             ClientRecord::FromBytes(bytes.data() + kRecordOffset).p2p_ip() == forgedP2p)

@@ -310,11 +310,11 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
   std::vector<uint8_t> packet(kRecordFormSize, 0);
   WriteHeader(packet.data(), letter, 0);
   // The name field as the client wrote it: up to 32 bytes, maybe without a zero.
-  std::copy_n(name.begin(), std::min<size_t>(name.size(), ClientRecord::kNameCapacity),
+  std::copy_n(name.begin(), std::min<size_t>(name.size(), client_record::kNameCapacity),
               packet.begin() + kRecordOffset);
-  StoreNetworkAddress(&packet[kRecordOffset + ClientRecord::kP2pIpOffset],
+  StoreNetworkAddress(&packet[kRecordOffset + client_record::kP2pIpOffset],
                       NetworkAddress(10, 0, 0, in.Byte()));
-  StoreLe16(&packet[kRecordOffset + ClientRecord::kP2pPortOffset], in.Le16());
+  StoreLe16(&packet[kRecordOffset + client_record::kP2pPortOffset], in.Le16());
   source = SourceOf(in.Byte());
   if (letter == kConnect) {
     const std::string target = NameOf(in);

@@ -56,8 +56,7 @@ bool ClientTable::Remove(std::string_view name) {
   return true;
 }
 
-std::optional<ClientRecord> ClientTable::RemoveIfSilent(int index, uint32_t now,
-                                                        uint32_t limitMs) {
+std::optional<ClientRecord> ClientTable::RemoveIfSilent(int index, uint32_t now, uint32_t limitMs) {
   MutexLock lock(mutex_);
   if (index < 0 || index >= count_) return std::nullopt;
   const ClientRecord record = records_[size_t(index)];
@@ -110,10 +109,10 @@ void ClientTable::BuildClientList(std::vector<uint8_t>& datagram,
   destinations.clear();
   destinations.reserve(size_t(count_));
   for (int k = 0; k < count_; ++k) {
-    uint8_t* block = datagram.data() + size_t(k) * kRecordFormSize;
-    WriteHeader(block, kClientList, uint8_t(count_));
     const ClientRecord& record = records_[size_t(k)];
-    std::copy(record.bytes.begin(), record.bytes.end(), block + kRecordOffset);
+    WriteRecordForm(
+        std::span(datagram).subspan(size_t(k) * kRecordFormSize).first<kRecordFormSize>(),
+        kClientList, uint8_t(count_), record);
     destinations.push_back({record.ip(), record.port()});
   }
 }

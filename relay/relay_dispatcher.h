@@ -10,9 +10,10 @@
 #include "platform/mutex.h"
 #include "platform/tick_count.h"
 #include "relay/client_table.h"
-#include "relay/relay_defences.h"
 #include "relay/outgoing_batch.h"
+#include "relay/relay_defences.h"
 #include "relay/relay_notices.h"
+#include "relay/relay_packet.h"
 
 namespace halvyn {
 
@@ -35,13 +36,13 @@ class RelayDispatcher {
   void FlushReplies();
 
  private:
-  void Login(std::span<uint8_t> packet, Ipv4Endpoint source);
-  void Logout(std::span<uint8_t> packet, Ipv4Endpoint source);
-  void Info(std::span<uint8_t> packet, Ipv4Endpoint source);
+  void Login(MutableRelayPacketView packet, Ipv4Endpoint source);
+  void Logout(RelayPacketView packet, Ipv4Endpoint source);
+  void Info(RelayPacketView packet, Ipv4Endpoint source);
   void RouteCommand(std::span<uint8_t> packet, Ipv4Endpoint source, bool request);
   void SendClientList();
-  void KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source);
-  void Connect(std::span<uint8_t> packet);
+  void KeepAlive(RelayPacketView packet, Ipv4Endpoint source);
+  void Connect(RelayPacketView packet);
 
   ClientTable& table_;
   Mutex& clientTableLock_;
