@@ -19,9 +19,7 @@ RelayDispatcher::RelayDispatcher(ClientTable& table, Mutex& clientTableLock,
       clientTableLock_(clientTableLock),
       defences_(defences),
       batch_(batch),
-      socket_(defences ? defences->sender()
-              : batch  ? *batch
-                       : socket),
+      socket_(defences ? defences->sender() : batch ? *batch : socket),
       notices_(notices),
       routes_(routes),
       clock_(clock) {}
