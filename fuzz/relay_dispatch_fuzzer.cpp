@@ -127,11 +127,11 @@ class CheckingTransport final : public DatagramSender {
       case kClientList:
         CheckClientList(datagram);
         break;
-      case kRouteTxReplyLetter:
-      case kRouteRxReplyLetter:
-      case kRouteTxReleaseLetter:
-      case kRouteRxReleaseLetter:
-        Check(datagram.size() == kRoutePacketLength, "a route reply is not 228 bytes");
+      case route_packet::kTxReply:
+      case route_packet::kRxReply:
+      case route_packet::kTxRelease:
+      case route_packet::kRxRelease:
+        Check(datagram.size() == route_packet::kSize, "a route reply is not 228 bytes");
         break;
       default:
         Check(false, "the server sent a letter it never sends");
@@ -322,7 +322,7 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
     packet.insert(packet.end(), target.begin(), target.end());
     if (terminated) packet.push_back(0);
   } else if (letter == kRouteRequest) {
-    static constexpr size_t kLengths[] = {kRoutePacketLength, 200, 227, 300};
+    static constexpr size_t kLengths[] = {route_packet::kSize, 200, 227, 300};
     const size_t length = kLengths[in.Byte() % 4];
     CRouteInfo body;
     body.set_tx_name(name);
@@ -334,13 +334,13 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
     const uint8_t counts = in.Byte();
     body.set_tx_chan_count(counts % 10);
     body.set_rx_chan_count(counts / 10 % 10);
-    packet.resize(std::max(length, kRoutePacketLength), 0);
-    body.WriteTo(std::span(packet).subspan<kRouteBodyOffset, CRouteInfo::kSize>());
+    packet.resize(std::max(length, route_packet::kSize), 0);
+    body.WriteTo(std::span(packet).subspan<route_packet::kBodyOffset, route_info::kSize>());
     packet.resize(length);
   } else if (letter == kRouteRelease) {
     const uint16_t slotPort = uint16_t(kFirstSlotPort - 1 + in.Byte() % 34);
     packet.resize(kRecordFormSize + in.Byte() % 8, 0);
-    if (packet.size() >= kRecordFormSize + 2) StoreLe16(&packet[kRouteBodyOffset], slotPort);
+    if (packet.size() >= kRecordFormSize + 2) StoreLe16(&packet[route_packet::kBodyOffset], slotPort);
   }
   return packet;
 }

@@ -1,6 +1,6 @@
 // The datagrams halvyn-client sends, byte for byte, and that the server's own
 // readers take them as meant.
-#include "tools/client/client_packets.h"
+#include "relay/relay_client_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "routes/route_packets.h"
-#include "tools/client/client_packets.h"
+#include "relay/relay_client_codec.h"
 
 namespace halvyn {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "relay/relay_packet.h"
 #include "tests/client/fake_relay.h"
-#include "tools/client/client_packets.h"
+#include "relay/relay_client_codec.h"
 
 namespace halvyn {
 namespace {

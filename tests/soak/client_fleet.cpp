@@ -8,7 +8,7 @@
 #include "relay/relay_packet.h"
 #include "tests/soak/soak_clock.h"
 #include "tests/soak/soak_settings.h"
-#include "tools/client/client_packets.h"
+#include "relay/relay_client_codec.h"
 
 namespace halvyn::soak {
 

@@ -119,7 +119,7 @@ bool ClientSession::Execute(const ClientCommand& command) {
       Route(command.route);
       break;
     case Kind::kProbe:
-      Send(BuildRecordPacket(kPortProbeLetter, Self()), {server_.address, command.port});
+      Send(BuildRecordPacket(route_packet::kProbe, Self()), {server_.address, command.port});
       break;
     case Kind::kRelease:
       Send(BuildRouteRelease(Self(), command.port), server_);

@@ -25,7 +25,7 @@
 #include "platform/udp_socket.h"
 #include "relay/client_record.h"
 #include "tools/client/client_command.h"
-#include "tools/client/client_packets.h"
+#include "relay/relay_client_codec.h"
 #include "tools/client/line_output.h"
 
 namespace halvyn {

@@ -70,15 +70,15 @@ void AddRoute(Line& line, const CRouteInfo& route, bool withChannels) {
 }
 
 CRouteInfo RouteOf(std::span<const uint8_t> datagram) {
-  return CRouteInfo(std::span<const uint8_t, CRouteInfo::kSize>(datagram.data() + kRouteBodyOffset,
-                                                                CRouteInfo::kSize));
+  return CRouteInfo(std::span<const uint8_t, route_info::kSize>(datagram.data() + route_packet::kBodyOffset,
+                                                                route_info::kSize));
 }
 
 // Adds the fields of a well-formed datagram; false when it is too short for
 // its letter's form.
 bool AddFields(Line& line, Direction direction, uint8_t letter, std::span<const uint8_t> datagram) {
   const bool sent = direction == Direction::kSent;
-  const bool routeForm = datagram.size() >= kRoutePacketLength;
+  const bool routeForm = datagram.size() >= route_packet::kSize;
   const ClientRecord record = RecordOf(datagram);
   switch (letter) {
     case 'e':

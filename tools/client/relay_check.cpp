@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "relay/relay_packet.h"
-#include "tools/client/client_packets.h"
+#include "relay/relay_client_codec.h"
 #include "tools/client/datagram_text.h"
 
 namespace halvyn {
