@@ -46,8 +46,7 @@ Datagram BuildConnectRequest(const ClientRecord& self, std::string_view target,
 
 // "p" into a buffer of a fixed size (at least 121 bytes): the target's name
 // from offset 120, cut so that its zero fits, and zeros to the buffer's end.
-void WriteConnectRequest(std::span<uint8_t> out, const ClientRecord& self,
-                         std::string_view target);
+void WriteConnectRequest(std::span<uint8_t> out, const ClientRecord& self, std::string_view target);
 
 // An "h" list: the whole 120-byte blocks of a datagram, bytes after the last
 // whole block not counted. A view: the datagram must outlive it.
@@ -67,8 +66,7 @@ class ClientListView {
 
  private:
   std::span<const uint8_t, relay_packet::kRecordFormSize> Block(size_t k) const {
-    return bytes_.subspan(k * relay_packet::kRecordFormSize)
-        .first<relay_packet::kRecordFormSize>();
+    return bytes_.subspan(k * relay_packet::kRecordFormSize).first<relay_packet::kRecordFormSize>();
   }
 
   std::span<const uint8_t> bytes_;
