@@ -99,7 +99,7 @@ std::vector<uint8_t> DatagramNoise::DeviceSocketNoise() {
 }
 
 std::vector<uint8_t> DatagramNoise::DiscoveryNoise() {
-  using Layout = DeviceAnnouncementLayout;
+  namespace Layout = device_announcement;
   const size_t length = random_() % 2 ? Layout::kSize + random_() % 3 - 1 : random_() % 200;
   std::vector<uint8_t> packet = RandomBytes(length);
   if (packet.size() == Layout::kSize && random_() % 2) {
