@@ -211,9 +211,7 @@ uint16_t SlotPortOfReply(std::span<const uint8_t> bytes, size_t length) {
   if (length != route_packet::kSize || bytes.size() < route_packet::kSize ||
       bytes[relay_packet::kCommandOffset] != route_packet::kRxReply)
     return 0;
-  return CRouteInfo(std::span<const uint8_t, route_info::kSize>(bytes.data() + route_packet::kBodyOffset,
-                                                                route_info::kSize))
-      .tx_port();
+  return RouteBodyOf(bytes)->tx_port();
 }
 
 // Reads every datagram waiting on socket; returns how many and adds their bytes.

@@ -46,10 +46,7 @@ size_t OpenRoutes(ClientSet& clients, Ipv4Endpoint server, size_t count) {
     body.set_rx_chan_count(1);
     body.set_tx_name(ClientName("s", tx));
     body.set_rx_name(ClientName("s", rx));
-    RoutePacket request{};
-    WriteRecordForm(request.data(), route_packet::kRequest, "");
-    body.WriteTo(std::span<uint8_t, route_info::kSize>(request.data() + route_packet::kBodyOffset,
-                                                       route_info::kSize));
+    const Datagram request = BuildRouteRequest(ClientRecord{}, body);
     clients.socket(tx).SendTo(request, server);
     uint16_t slotPort = 0;
     const uint64_t deadline = NowNs() + 2'000'000'000;
@@ -59,9 +56,7 @@ size_t OpenRoutes(ClientSet& clients, Ipv4Endpoint server, size_t count) {
         if (i != rx || bytes.size() != route_packet::kSize || bytes[relay_packet::kCommandOffset] != 'v')
           return;
         answered = true;
-        slotPort = CRouteInfo(std::span<const uint8_t, route_info::kSize>(
-                                  bytes.data() + route_packet::kBodyOffset, route_info::kSize))
-                       .tx_port();
+        slotPort = RouteBodyOf(bytes)->tx_port();
       });
     }
     if (slotPort == 0) continue;

@@ -51,6 +51,12 @@ std::optional<uint16_t> ReleaseSlotPort(std::span<const uint8_t> release) {
   return WireReader(release).Le16(route_packet::kBodyOffset);
 }
 
+std::optional<CRouteInfo> RouteBodyOf(std::span<const uint8_t> datagram) {
+  const auto body = WireReader(datagram).Fixed<route_info::kSize>(route_packet::kBodyOffset);
+  if (!body) return std::nullopt;
+  return CRouteInfo(*body);
+}
+
 bool IsPortProbe(std::span<const uint8_t> datagram) {
   return datagram.size() >= route_packet::kProbeMinSize &&
          datagram[relay_packet::kCommandOffset] == route_packet::kProbe;

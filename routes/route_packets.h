@@ -71,6 +71,10 @@ std::optional<uint16_t> ReleaseSlotPort(std::span<const uint8_t> release);
 // True for a datagram of at least 120 bytes with "w" at byte 2.
 bool IsPortProbe(std::span<const uint8_t> datagram);
 
+// The body (bytes 120..227) of any datagram of at least 228 bytes: a reply
+// "u", "v", "t" or "s" as a client reads it; nullopt when shorter.
+std::optional<CRouteInfo> RouteBodyOf(std::span<const uint8_t> datagram);
+
 // The client's side (relay/relay_client_codec.h), both 228 bytes after the
 // sender's record form:
 // "r": a forward-route request with the given body.

@@ -196,10 +196,8 @@ void RouteDriver::Judge(int64_t now) {
   request_.reset();
   const auto& u = *pending.u;
   const auto& v = *pending.v;
-  const CRouteInfo uBody(
-      std::span<const uint8_t, route_info::kSize>(&u[route_packet::kBodyOffset], route_info::kSize));
-  const CRouteInfo vBody(
-      std::span<const uint8_t, route_info::kSize>(&v[route_packet::kBodyOffset], route_info::kSize));
+  const CRouteInfo uBody = *RouteBodyOf(u);
+  const CRouteInfo vBody = *RouteBodyOf(v);
   const uint16_t slotPort = uBody.rx_port();
 
   // Headers, the zeroed record area, and the bodies: each endpoint finds the
@@ -260,8 +258,7 @@ void RouteDriver::CheckNotice(const PendingRelease& release, std::span<const uin
                               uint8_t letter) {
   CRouteInfo expected = release.route.request;
   expected.set_tx_chans(release.route.channels);
-  const CRouteInfo body(std::span<const uint8_t, route_info::kSize>(
-      datagram.data() + route_packet::kBodyOffset, route_info::kSize));
+  const CRouteInfo body = *RouteBodyOf(datagram);
   const bool headerOk = datagram[0] == 'p' && datagram[1] == 'r' &&
                         std::all_of(datagram.begin() + 3, datagram.begin() + route_packet::kBodyOffset,
                                     [](uint8_t b) { return b == 0; });

@@ -55,12 +55,6 @@ void AddRoute(Line& line, const CRouteInfo& route, bool withChannels) {
       .Add("tx_param", route.tx_param());
 }
 
-// The body of a datagram of the route form.
-CRouteInfo RouteOf(RelayPacketView packet) {
-  return CRouteInfo(
-      *WireReader(packet.bytes()).Fixed<route_info::kSize>(route_packet::kBodyOffset));
-}
-
 // Adds the fields of a well-formed datagram; false when it is too short for
 // its letter's form.
 bool AddFields(Line& line, Direction direction, RelayPacketView datagram) {
@@ -117,12 +111,12 @@ bool AddFields(Line& line, Direction direction, RelayPacketView datagram) {
     case 'r':
       if (!routeForm) return false;
       line.Add("name", FieldText(record.name()));
-      AddRoute(line, RouteOf(datagram), false);
+      AddRoute(line, *RouteBodyOf(datagram.bytes()), false);
       return true;
     case 'u':
     case 'v': {
       if (!routeForm) return false;
-      const CRouteInfo route = RouteOf(datagram);
+      const CRouteInfo route = *RouteBodyOf(datagram.bytes());
       line.Add("slot_port", letter == 'u' ? route.rx_port() : route.tx_port());
       AddRoute(line, route, false);
       return true;
@@ -130,7 +124,7 @@ bool AddFields(Line& line, Direction direction, RelayPacketView datagram) {
     case 't':
     case 's':
       if (!routeForm) return false;
-      AddRoute(line, RouteOf(datagram), true);
+      AddRoute(line, *RouteBodyOf(datagram.bytes()), true);
       return true;
     case 'x': {
       const auto slotPort = ReleaseSlotPort(datagram.bytes());
