@@ -195,8 +195,8 @@ void WriteRouteRequest(RoutePacket& packet, Ipv4Endpoint tx, Ipv4Endpoint rx) {
   body.set_rx_port(rx.port);
   body.set_rx_chan_count(1);
   WriteRecordForm(packet.data(), route_packet::kRequest, "");
-  body.WriteTo(
-      std::span<uint8_t, route_info::kSize>(packet.data() + route_packet::kBodyOffset, route_info::kSize));
+  body.WriteTo(std::span<uint8_t, route_info::kSize>(packet.data() + route_packet::kBodyOffset,
+                                                     route_info::kSize));
 }
 
 std::array<uint8_t, route_packet::kReleaseMinSize> Release(uint16_t slotPort) {

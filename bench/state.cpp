@@ -53,7 +53,8 @@ size_t OpenRoutes(ClientSet& clients, Ipv4Endpoint server, size_t count) {
     bool answered = false;
     while (!answered && NowNs() < deadline) {
       clients.Poll(10, [&](size_t i, std::span<uint8_t> bytes, size_t) {
-        if (i != rx || bytes.size() != route_packet::kSize || bytes[relay_packet::kCommandOffset] != 'v')
+        if (i != rx || bytes.size() != route_packet::kSize ||
+            bytes[relay_packet::kCommandOffset] != 'v')
           return;
         answered = true;
         slotPort = RouteBodyOf(bytes)->tx_port();

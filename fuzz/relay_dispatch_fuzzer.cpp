@@ -340,7 +340,8 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
   } else if (letter == kRouteRelease) {
     const uint16_t slotPort = uint16_t(kFirstSlotPort - 1 + in.Byte() % 34);
     packet.resize(kRecordFormSize + in.Byte() % 8, 0);
-    if (packet.size() >= kRecordFormSize + 2) StoreLe16(&packet[route_packet::kBodyOffset], slotPort);
+    if (packet.size() >= kRecordFormSize + 2)
+      StoreLe16(&packet[route_packet::kBodyOffset], slotPort);
   }
   return packet;
 }

@@ -164,7 +164,8 @@ void RunSequence(const uint8_t* data, size_t size) {
         for (size_t i = sentBefore; i < sender.sent.size(); ++i) {
           const uint8_t letter = sender.sent[i][relay_packet::kCommandOffset];
           const uint16_t slotPort =
-              LoadLe16(&sender.sent[i][route_packet::kBodyOffset + (letter == route_packet::kTxReply ? 28 : 8)]);
+              LoadLe16(&sender.sent[i][route_packet::kBodyOffset +
+                                       (letter == route_packet::kTxReply ? 28 : 8)]);
           Check(granted == (slotPort != 0), "a reply's slot port disagrees with the grant");
         }
         Check(writer.writes.size() == writesBefore + (granted ? 2 : 0), "receive writes");

@@ -1,9 +1,8 @@
 // The datagrams halvyn-client sends, byte for byte, and that the server's own
 // readers take them as meant.
-#include "relay/relay_client_codec.h"
-
 #include <gtest/gtest.h>
 
+#include "relay/relay_client_codec.h"
 #include "routes/route_packets.h"
 
 namespace halvyn {

@@ -76,7 +76,8 @@ std::vector<uint8_t> DatagramNoise::SlotNoise() {
   // never a probe: "w" at byte 2 of 120 bytes or more.
   std::vector<uint8_t> packet = RandomBytes(random_() % 513);
   if (packet.size() > 2 && random_() % 3 == 0) packet[2] = route_packet::kProbe;
-  if (packet.size() >= route_packet::kProbeMinSize && packet[2] == route_packet::kProbe) packet[2] = 'W';
+  if (packet.size() >= route_packet::kProbeMinSize && packet[2] == route_packet::kProbe)
+    packet[2] = 'W';
   return packet;
 }
 

@@ -4,12 +4,12 @@
 #include <bit>
 
 #include "platform/byte_order.h"
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 #include "routes/route_blocks.h"
 #include "routes/route_packets.h"
 #include "tests/soak/soak_clock.h"
 #include "tests/soak/soak_settings.h"
-#include "relay/relay_client_codec.h"
 
 namespace halvyn::soak {
 
@@ -259,9 +259,10 @@ void RouteDriver::CheckNotice(const PendingRelease& release, std::span<const uin
   CRouteInfo expected = release.route.request;
   expected.set_tx_chans(release.route.channels);
   const CRouteInfo body = *RouteBodyOf(datagram);
-  const bool headerOk = datagram[0] == 'p' && datagram[1] == 'r' &&
-                        std::all_of(datagram.begin() + 3, datagram.begin() + route_packet::kBodyOffset,
-                                    [](uint8_t b) { return b == 0; });
+  const bool headerOk =
+      datagram[0] == 'p' && datagram[1] == 'r' &&
+      std::all_of(datagram.begin() + 3, datagram.begin() + route_packet::kBodyOffset,
+                  [](uint8_t b) { return b == 0; });
   if (!headerOk || body != expected) {
     findings_.Add("a release notice does not carry the stored record with its channels",
                   std::string(1, char(letter)) + " for " + SlotText(release.slot) + ": channels " +
