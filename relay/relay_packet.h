@@ -76,8 +76,9 @@ inline void WriteRecordForm(std::span<uint8_t, kRecordFormSize> out, uint8_t com
 
 }  // namespace relay_packet
 
-// A received datagram taken as a RelayPacket: only Of() makes one, so every
-// accessor reads inside the first 120 bytes it has checked are there.
+// A received datagram taken as a RelayPacket. Only Of() makes one, after
+// checking its first 120 bytes are there; every accessor but targetName()
+// reads only those. Inline and allocation-free: the receive thread's parser.
 // Byte is uint8_t for the receive thread's in-place edits ("e" becomes "g",
 // the name's last byte is zeroed), const uint8_t to read only.
 template <typename Byte>
