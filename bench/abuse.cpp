@@ -194,31 +194,29 @@ void WriteRouteRequest(RoutePacket& packet, Ipv4Endpoint tx, Ipv4Endpoint rx) {
   body.set_rx_ip(rx.address);
   body.set_rx_port(rx.port);
   body.set_rx_chan_count(1);
-  WriteRecordForm(packet.data(), kRouteRequestLetter, "");
-  body.WriteTo(
-      std::span<uint8_t, CRouteInfo::kSize>(packet.data() + kRouteBodyOffset, CRouteInfo::kSize));
+  WriteRecordForm(packet.data(), route_packet::kRequest, "");
+  body.WriteTo(std::span<uint8_t, route_info::kSize>(packet.data() + route_packet::kBodyOffset,
+                                                     route_info::kSize));
 }
 
-std::array<uint8_t, kRouteReleaseMinLength> Release(uint16_t slotPort) {
-  std::array<uint8_t, kRouteReleaseMinLength> x{};
-  WriteRecordForm(x.data(), kRouteReleaseLetter, "");
-  StoreLe16(x.data() + kRouteBodyOffset, slotPort);
+std::array<uint8_t, route_packet::kReleaseMinSize> Release(uint16_t slotPort) {
+  std::array<uint8_t, route_packet::kReleaseMinSize> x{};
+  WriteRecordForm(x.data(), route_packet::kRelease, "");
+  StoreLe16(x.data() + route_packet::kBodyOffset, slotPort);
   return x;
 }
 
 // The slot port a "v" carries, or 0.
 uint16_t SlotPortOfReply(std::span<const uint8_t> bytes, size_t length) {
-  if (length != kRoutePacketLength || bytes.size() < kRoutePacketLength ||
-      bytes[kRouteCommandOffset] != kRouteRxReplyLetter)
+  if (length != route_packet::kSize || bytes.size() < route_packet::kSize ||
+      bytes[relay_packet::kCommandOffset] != route_packet::kRxReply)
     return 0;
-  return CRouteInfo(std::span<const uint8_t, CRouteInfo::kSize>(bytes.data() + kRouteBodyOffset,
-                                                                CRouteInfo::kSize))
-      .tx_port();
+  return RouteBodyOf(bytes)->tx_port();
 }
 
 // Reads every datagram waiting on socket; returns how many and adds their bytes.
 size_t DrainSocket(const UdpSocket& socket, uint64_t& bytes) {
-  uint8_t buffer[kRoutePacketLength];
+  uint8_t buffer[route_packet::kSize];
   size_t count = 0;
   for (;;) {
     const ReceiveResult result = socket.ReceiveNow(buffer);
@@ -374,7 +372,7 @@ int RunAbuse(const ScenarioOptions& options) {
       ClientRecord record = ClientRecord::FromBytes(forged + kRecordOffset);
       record.set_p2p_ip(forgedP2p);
       record.set_p2p_port(6666);
-      std::memcpy(forged + kRecordOffset, record.bytes.data(), ClientRecord::kSize);
+      std::memcpy(forged + kRecordOffset, record.bytes.data(), client_record::kSize);
       site.onOther = [&](size_t, std::span<uint8_t> bytes, size_t length) {
         if (length == kRecordFormSize && bytes[kCommandOffset] == kInfo &&
             ClientRecord::FromBytes(bytes.data() + kRecordOffset).p2p_ip() == forgedP2p)
@@ -398,7 +396,7 @@ int RunAbuse(const ScenarioOptions& options) {
     if (letter == kInfo) line.Add("told_forged", double(toldForged));
   } else if (attack == "routes" || attack == "nowhere") {
     // The attacker's socket reads the replies, to release what it was granted.
-    ClientSet own(1, kRoutePacketLength, [](size_t) { return TopologyAttacker(2); });
+    ClientSet own(1, route_packet::kSize, [](size_t) { return TopologyAttacker(2); });
     std::unique_ptr<UdpSocket> landing[2];  // the server host's UDP 4440 and the route's port
     if (attack == "nowhere") {
       InNetworkOf(options.serverPid, [&] {

@@ -13,6 +13,7 @@
 #include "bench/measurement.h"
 #include "bench/scenario.h"
 #include "relay/client_record.h"
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn::bench {
@@ -144,16 +145,11 @@ class BroadcastLoad {
   // Halvyn's "h" list: every block "pr" "h" count, block k naming receiver k.
   bool ValidList(std::span<const uint8_t> bytes) const {
     if (options_.target != Target::kHalvyn) return true;
-    using namespace relay_packet;
     if (bytes.size() != listSize_) return false;
-    const size_t n = receivers_.size();
-    for (size_t k = 0; k < n; ++k) {
-      const uint8_t* block = bytes.data() + k * kRecordFormSize;
-      if (block[0] != kMagic0 || block[1] != kMagic1 || block[kCommandOffset] != kClientList ||
-          block[kCountOffset] != uint8_t(n))
-        return false;
-      if (ClientRecord::FromBytes(block + kRecordOffset).name() != ClientName("b", k)) return false;
-    }
+    const ClientListView list(bytes);
+    if (!list.WellFormed()) return false;
+    for (size_t k = 0; k < list.size(); ++k)
+      if (list.record(k).name() != ClientName("b", k)) return false;
     return true;
   }
 

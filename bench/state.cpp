@@ -46,28 +46,24 @@ size_t OpenRoutes(ClientSet& clients, Ipv4Endpoint server, size_t count) {
     body.set_rx_chan_count(1);
     body.set_tx_name(ClientName("s", tx));
     body.set_rx_name(ClientName("s", rx));
-    RoutePacket request{};
-    WriteRecordForm(request.data(), kRouteRequestLetter, "");
-    body.WriteTo(std::span<uint8_t, CRouteInfo::kSize>(request.data() + kRouteBodyOffset,
-                                                       CRouteInfo::kSize));
+    const Datagram request = BuildRouteRequest(ClientRecord{}, body);
     clients.socket(tx).SendTo(request, server);
     uint16_t slotPort = 0;
     const uint64_t deadline = NowNs() + 2'000'000'000;
     bool answered = false;
     while (!answered && NowNs() < deadline) {
       clients.Poll(10, [&](size_t i, std::span<uint8_t> bytes, size_t) {
-        if (i != rx || bytes.size() != kRoutePacketLength || bytes[kRouteCommandOffset] != 'v')
+        if (i != rx || bytes.size() != route_packet::kSize ||
+            bytes[relay_packet::kCommandOffset] != 'v')
           return;
         answered = true;
-        slotPort = CRouteInfo(std::span<const uint8_t, CRouteInfo::kSize>(
-                                  bytes.data() + kRouteBodyOffset, CRouteInfo::kSize))
-                       .tx_port();
+        slotPort = RouteBodyOf(bytes)->tx_port();
       });
     }
     if (slotPort == 0) continue;
     ++granted;
-    uint8_t probe[kPortProbeMinLength] = {};
-    WriteRecordForm(probe, kPortProbeLetter, ClientName("s", rx));
+    uint8_t probe[route_packet::kProbeMinSize] = {};
+    WriteRecordForm(probe, route_packet::kProbe, ClientName("s", rx));
     clients.socket(rx).SendTo(probe, {loopback, slotPort});
   }
   return granted;
@@ -93,7 +89,7 @@ int RunState(const ScenarioOptions& options) {
   if (!options.consolePressure.empty() && options.consolePort != 0)
     pressure.emplace(options.consolePressure, options.consolePort);
 
-  ClientSet clients(options.clients, kRoutePacketLength);
+  ClientSet clients(options.clients, route_packet::kSize);
   if (!clients.ok()) return CheckFailed("cannot open the client sockets");
   if (!LogInAll(clients, "s", server)) return CheckFailed("a client's login was not confirmed");
   const size_t routes = OpenRoutes(clients, server, kRoutes);

@@ -3,19 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/wire_reader.h"
+#include "platform/wire_writer.h"
+#include "publicaddress/stun_message.h"
 #include "relay/client_record.h"
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn::bench {
-
-namespace {
-
-constexpr uint16_t kStunBindingRequest = 0x0001;
-constexpr uint16_t kStunBindingSuccess = 0x0101;
-constexpr uint32_t kStunMagicCookie = 0x2112A442;
-constexpr size_t kStunTransactionOffset = 8;
-
-}  // namespace
 
 std::optional<Target> ParseTarget(std::string_view text) {
   if (text == "halvyn") return Target::kHalvyn;
@@ -33,28 +28,23 @@ std::string ClientName(std::string_view prefix, size_t i) {
 }
 
 void WriteRecordForm(uint8_t* out, uint8_t letter, std::string_view name) {
-  using namespace relay_packet;
-  std::memset(out, 0, kRecordFormSize);
-  WriteHeader(out, letter, 0);
-  ClientRecord record;
-  record.set_name(name);
-  std::memcpy(out + kRecordOffset, record.bytes.data(), ClientRecord::kSize);
+  relay_packet::WriteRecordForm(
+      std::span<uint8_t, relay_packet::kRecordFormSize>(out, relay_packet::kRecordFormSize), letter,
+      0, NamedRecord(name));
 }
 
 size_t WriteRequest(Target target, uint8_t* out, std::string_view name, Stamp stamp) {
   if (target == Target::kStun) {
-    StoreBe16(out, kStunBindingRequest);
-    StoreBe16(out + 2, 0);
-    StoreBe32(out + 4, kStunMagicCookie);
-    WriteStamp(out + kStunTransactionOffset, stamp);
+    using namespace stun_message;
+    WireWriter(std::span(out, kStunRequestSize))
+        .Be16(kTypeOffset, kBindingRequest)
+        .Be16(kLengthOffset, 0)
+        .Be32(kCookieOffset, kMagicCookie);
+    WriteStamp(out + kTransactionIdOffset, stamp);
     return kStunRequestSize;
   }
-  WriteRecordForm(out, relay_packet::kConnect, name);
+  WriteConnectRequest(std::span(out, kConnectRequestSize), NamedRecord(name), name);
   WriteStamp(out + kRelayStampOffset, stamp);
-  std::memset(out + relay_packet::kTargetNameOffset, 0,
-              kConnectRequestSize - relay_packet::kTargetNameOffset);
-  std::memcpy(out + relay_packet::kTargetNameOffset, name.data(),
-              std::min(name.size(), kConnectRequestSize - relay_packet::kTargetNameOffset - 1));
   return kConnectRequestSize;
 }
 
@@ -62,20 +52,23 @@ std::optional<Stamp> ReadReply(Target target, std::span<const uint8_t> bytes, si
                                std::string_view name) {
   using namespace relay_packet;
   switch (target) {
-    case Target::kStun:
-      if (length < 20 || LoadBe16(bytes.data()) != kStunBindingSuccess ||
-          LoadBe32(bytes.data() + 4) != kStunMagicCookie)
+    case Target::kStun: {
+      const WireReader reply(bytes.first(std::min(length, bytes.size())));
+      if (length < stun_message::kHeaderSize ||
+          reply.Be16(stun_message::kTypeOffset) != stun_message::kBindingSuccessResponse ||
+          reply.Be32(stun_message::kCookieOffset) != stun_message::kMagicCookie)
         return std::nullopt;
-      return ReadStamp(bytes.data() + kStunTransactionOffset);
+      return ReadStamp(bytes.data() + stun_message::kTransactionIdOffset);
+    }
     case Target::kEcho:
       if (length != kConnectRequestSize) return std::nullopt;
       return ReadStamp(bytes.data() + kRelayStampOffset);
     case Target::kHalvyn: {
       // The forward is the first 120 bytes of the request, letter still "p".
-      if (length != kRecordFormSize || bytes[0] != kMagic0 || bytes[1] != kMagic1 ||
-          bytes[kCommandOffset] != kConnect)
+      if (length != kRecordFormSize) return std::nullopt;
+      const auto forward = RelayPacketView::Of(bytes.first(length));
+      if (!forward || forward->letter() != kConnect || forward->record().name() != name)
         return std::nullopt;
-      if (ClientRecord::FromBytes(bytes.data() + kRecordOffset).name() != name) return std::nullopt;
       return ReadStamp(bytes.data() + kRelayStampOffset);
     }
     default:

@@ -19,6 +19,7 @@
 #include "bench/bench_clock.h"
 #include "bench/client_set.h"
 #include "platform/ipv4.h"
+#include "relay/relay_packet.h"
 
 namespace halvyn::bench {
 
@@ -26,9 +27,9 @@ enum class Target { kHalvyn, kEcho, kStun, kDrain, kFanout };
 
 std::optional<Target> ParseTarget(std::string_view text);
 
-// Packet offset of the stamp in a relay record form: record offset 68, the
-// first of the client's own 48 trailing bytes.
-constexpr size_t kRelayStampOffset = 4 + 68;
+// Packet offset of the stamp in a relay record form: the first of the
+// client's own 48 trailing bytes of the record.
+constexpr size_t kRelayStampOffset = relay_packet::kRecordOffset + client_record::kClientTailOffset;
 // A "p" naming the sender: the record form and the target name from offset 120.
 constexpr size_t kConnectRequestSize = 128;
 constexpr size_t kStunRequestSize = 20;

@@ -1,23 +1,12 @@
 #include "devicelink/device_announcement.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace halvyn {
 
+using namespace device_announcement;
+
 namespace {
-
-using Layout = DeviceAnnouncementLayout;
-
-// The text of `length` bytes at `offset`, cut at the datagram's end, at 63
-// characters and at its first zero byte.
-std::string TextField(const uint8_t* bytes, size_t size, size_t offset, size_t length) {
-  const size_t available = offset < size ? size - offset : 0;
-  const size_t taken = std::min({length, Layout::kMaxTextLength, available});
-  const uint8_t* begin = bytes + offset;
-  const uint8_t* end = std::find(begin, begin + taken, uint8_t(0));
-  return std::string(begin, end);
-}
 
 char VersionDigit(uint8_t nibble) {
   return char('0' + nibble);
@@ -25,26 +14,59 @@ char VersionDigit(uint8_t nibble) {
 
 }  // namespace
 
-std::optional<CLocalDevice> ParseDeviceAnnouncement(const uint8_t* bytes, size_t size,
-                                                    uint32_t sourceAddress) {
-  if (bytes == nullptr || size != Layout::kSize) return std::nullopt;
-  if (std::memcmp(bytes + Layout::kMagicOffset, Layout::kMagic, sizeof Layout::kMagic) != 0 ||
-      std::memcmp(bytes + Layout::kFollowingLengthOffset, Layout::kFollowingLength,
-                  sizeof Layout::kFollowingLength) != 0)
+std::optional<DeviceAnnouncementView> DeviceAnnouncementView::Of(
+    std::span<const uint8_t> datagram) {
+  if (datagram.size() != kSize) return std::nullopt;
+  if (!std::ranges::equal(datagram.subspan(kMagicOffset, sizeof kMagic), kMagic) ||
+      !std::ranges::equal(datagram.subspan(kFollowingLengthOffset, sizeof kFollowingLength),
+                          kFollowingLength))
     return std::nullopt;
+  return DeviceAnnouncementView(datagram);
+}
 
+MacAddress DeviceAnnouncementView::mac() const {
+  MacAddress mac;
+  const auto wire = *reader_.Fixed<mac.size()>(kMacOffset);
+  std::copy(wire.begin(), wire.end(), mac.begin());
+  return mac;
+}
+
+std::string DeviceAnnouncementView::fpgaVersion() const {
+  const uint8_t high = *reader_.U8(kVersionOffset);
+  const uint8_t low = *reader_.U8(kVersionOffset + 1);
+  return {VersionDigit(high >> 4), VersionDigit(high & 0x0F), VersionDigit(low >> 4),
+          VersionDigit(low & 0x0F)};
+}
+
+std::string DeviceAnnouncementView::deviceId() const {
+  return std::string(
+      reader_.TextAt(kIdOffset, std::min<size_t>(*reader_.U8(kIdLengthOffset), kMaxTextLength)));
+}
+
+std::string DeviceAnnouncementView::deviceName() const {
+  return std::string(reader_.TextAt(
+      kNameOffset, std::min<size_t>(*reader_.U8(kNameLengthOffset), kMaxTextLength)));
+}
+
+std::optional<CLocalDevice> ParseDeviceAnnouncement(std::span<const uint8_t> datagram,
+                                                    uint32_t sourceAddress) {
+  const std::optional<DeviceAnnouncementView> announcement = DeviceAnnouncementView::Of(datagram);
+  if (!announcement) return std::nullopt;
   CLocalDevice device;
   device.ipAddress = sourceAddress;
-  device.announceByte18 = bytes[Layout::kByte18Offset];
-  device.announceByte19 = bytes[Layout::kByte19Offset];
-  device.deviceId = TextField(bytes, size, Layout::kIdOffset, bytes[Layout::kIdLengthOffset]);
-  device.deviceName = TextField(bytes, size, Layout::kNameOffset, bytes[Layout::kNameLengthOffset]);
-  std::copy_n(bytes + Layout::kMacOffset, device.macAddress.size(), device.macAddress.begin());
-  const uint8_t high = bytes[Layout::kVersionOffset];
-  const uint8_t low = bytes[Layout::kVersionOffset + 1];
-  device.fpgaVersion = {VersionDigit(high >> 4), VersionDigit(high & 0x0F), VersionDigit(low >> 4),
-                        VersionDigit(low & 0x0F)};
+  device.announceByte18 = announcement->byte18();
+  device.announceByte19 = announcement->byte19();
+  device.deviceId = announcement->deviceId();
+  device.deviceName = announcement->deviceName();
+  device.macAddress = announcement->mac();
+  device.fpgaVersion = announcement->fpgaVersion();
   return device;
+}
+
+std::optional<CLocalDevice> ParseDeviceAnnouncement(const uint8_t* bytes, size_t size,
+                                                    uint32_t sourceAddress) {
+  if (bytes == nullptr) return std::nullopt;
+  return ParseDeviceAnnouncement(std::span<const uint8_t>(bytes, size), sourceAddress);
 }
 
 }  // namespace halvyn

@@ -2,37 +2,34 @@
 
 #include <algorithm>
 
-#include "platform/byte_order.h"
+#include "platform/wire_writer.h"
 
 namespace halvyn {
 
+using namespace device_announcement;
+
 namespace {
 
-using Layout = DeviceAnnouncementLayout;
-
-void PutText(DeviceAnnouncement& out, size_t lengthOffset, size_t offset, size_t fieldSize,
+void PutText(WireWriter& out, size_t lengthOffset, size_t offset, size_t fieldSize,
              const std::string& text) {
-  const size_t length = std::min(text.size(), fieldSize);
-  out[lengthOffset] = uint8_t(length);
-  std::copy_n(text.begin(), length, out.begin() + offset);
+  const std::string_view cut = std::string_view(text).substr(0, fieldSize);
+  out.U8(lengthOffset, uint8_t(cut.size())).Text(offset, cut);
 }
 
 }  // namespace
 
 DeviceAnnouncement BuildDeviceAnnouncement(const DeviceAnnouncementFields& fields) {
-  DeviceAnnouncement out{};
-  std::copy(std::begin(Layout::kMagic), std::end(Layout::kMagic),
-            out.begin() + Layout::kMagicOffset);
-  std::copy(std::begin(Layout::kFollowingLength), std::end(Layout::kFollowingLength),
-            out.begin() + Layout::kFollowingLengthOffset);
-  std::copy(fields.mac.begin(), fields.mac.end(), out.begin() + Layout::kMacOffset);
-  StoreBe16(out.data() + Layout::kVersionOffset, fields.fpgaVersion);
-  out[Layout::kByte18Offset] = fields.byte18;
-  out[Layout::kByte19Offset] = fields.byte19;
-  PutText(out, Layout::kIdLengthOffset, Layout::kIdOffset, Layout::kIdFieldSize, fields.deviceId);
-  PutText(out, Layout::kNameLengthOffset, Layout::kNameOffset, Layout::kNameFieldSize,
-          fields.deviceName);
-  return out;
+  DeviceAnnouncement bytes{};
+  WireWriter out(bytes);
+  out.Bytes(kMagicOffset, kMagic)
+      .Bytes(kFollowingLengthOffset, kFollowingLength)
+      .Bytes(kMacOffset, fields.mac)
+      .Be16(kVersionOffset, fields.fpgaVersion)
+      .U8(kByte18Offset, fields.byte18)
+      .U8(kByte19Offset, fields.byte19);
+  PutText(out, kIdLengthOffset, kIdOffset, kIdFieldSize, fields.deviceId);
+  PutText(out, kNameLengthOffset, kNameOffset, kNameFieldSize, fields.deviceName);
+  return bytes;
 }
 
 }  // namespace halvyn

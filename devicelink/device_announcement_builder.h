@@ -20,7 +20,7 @@ struct DeviceAnnouncementFields {
   uint8_t byte19 = 0;
 };
 
-using DeviceAnnouncement = std::array<uint8_t, DeviceAnnouncementLayout::kSize>;
+using DeviceAnnouncement = std::array<uint8_t, device_announcement::kSize>;
 
 DeviceAnnouncement BuildDeviceAnnouncement(const DeviceAnnouncementFields& fields);
 

@@ -4,15 +4,18 @@
 
 #include "devicelink/device_write_packet.h"
 #include "platform/byte_order.h"
+#include "platform/wire_writer.h"
 
 namespace halvyn {
+
+using namespace device_setup_packet;
 
 DeviceSetupPacket BuildDeviceSetupPacket(const MacAddress& localMac, uint32_t localAddress) {
   struct Entry {
     uint16_t registerAddress;
     uint16_t value;
   };
-  const Entry entries[kDeviceSetupEntryCount] = {
+  const Entry entries[kEntryCount] = {
       {0x0006, 0x0020},
       {0x0022, 0xFFFF},
       {0x0023, 0xFFFF},
@@ -23,12 +26,13 @@ DeviceSetupPacket BuildDeviceSetupPacket(const MacAddress& localMac, uint32_t lo
       {0x001E, uint16_t(localAddress)},
   };
   DeviceSetupPacket packet{};
-  std::copy(std::begin(kDevicePacketPrefix), std::end(kDevicePacketPrefix), packet.begin());
-  for (size_t i = 0; i < kDeviceSetupEntryCount; ++i) {
-    uint8_t* entry = packet.data() + kDeviceSetupFirstEntryOffset + i * kDeviceSetupEntrySize;
-    StoreBe16(entry + kSetupEntryRegisterOffset, entries[i].registerAddress);
-    entry[kSetupEntryFlagsOffset] = kSingleWriteFlags;
-    StoreBe16(entry + kSetupEntryValueOffset, entries[i].value);
+  WireWriter out(packet);
+  out.Bytes(0, device_write_packet::kPrefix);
+  for (size_t i = 0; i < kEntryCount; ++i) {
+    const size_t entry = kFirstEntryOffset + i * kEntrySize;
+    out.Be16(entry + kEntryRegisterOffset, entries[i].registerAddress)
+        .U8(entry + kEntryFlagsOffset, kSingleWriteFlags)
+        .Be16(entry + kEntryValueOffset, entries[i].value);
   }
   return packet;
 }

@@ -26,18 +26,22 @@
 
 namespace halvyn {
 
-inline constexpr size_t kDeviceSetupPacketSize = 70;
-inline constexpr size_t kDeviceSetupEntryCount = 8;
-inline constexpr size_t kDeviceSetupFirstEntryOffset = 6;
-inline constexpr size_t kDeviceSetupEntrySize = 8;
+namespace device_setup_packet {
+
+inline constexpr size_t kSize = 70;
+inline constexpr size_t kEntryCount = 8;
+inline constexpr size_t kFirstEntryOffset = 6;
+inline constexpr size_t kEntrySize = 8;
 // Third byte of every set-up entry: a single-register write.
 inline constexpr uint8_t kSingleWriteFlags = 0x80;
 // Offsets inside one entry.
-inline constexpr size_t kSetupEntryRegisterOffset = 0;
-inline constexpr size_t kSetupEntryFlagsOffset = 2;
-inline constexpr size_t kSetupEntryValueOffset = 6;
+inline constexpr size_t kEntryRegisterOffset = 0;
+inline constexpr size_t kEntryFlagsOffset = 2;
+inline constexpr size_t kEntryValueOffset = 6;
 
-using DeviceSetupPacket = std::array<uint8_t, kDeviceSetupPacketSize>;
+}  // namespace device_setup_packet
+
+using DeviceSetupPacket = std::array<uint8_t, device_setup_packet::kSize>;
 
 // localAddress in host order (first octet in the most significant byte).
 DeviceSetupPacket BuildDeviceSetupPacket(const MacAddress& localMac, uint32_t localAddress);

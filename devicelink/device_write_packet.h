@@ -22,20 +22,27 @@
 
 namespace halvyn {
 
+namespace device_write_packet {
+
+// "veltrw": the first six bytes of every datagram to a device's register port.
+inline constexpr uint8_t kPrefix[6] = {'v', 'e', 'l', 't', 'r', 'w'};
+
+inline constexpr size_t kHeaderSize = 12;
+inline constexpr size_t kMaxDataSize = 1088;  // the datagram fits a 1100-byte buffer
+inline constexpr size_t kMaxSize = kHeaderSize + kMaxDataSize;
+
+inline constexpr size_t kMagicOffset = 0;          // "velt"
+inline constexpr size_t kCommandOffset = 4;        // "rw"
+inline constexpr size_t kRegisterOffset = 6;       // big-endian 16 bits
+inline constexpr size_t kLengthOffset = 8;         // flags and 12-bit length, big-endian
+inline constexpr uint8_t kBlockWriteFlags = 0xC0;  // carried by every block write
+inline constexpr size_t kDataOffset = 12;
+
+}  // namespace device_write_packet
+
 class DeviceWritePacket {
  public:
-  static constexpr size_t kHeaderSize = 12;
-  static constexpr size_t kMaxDataSize = 1088;  // the datagram fits a 1100-byte buffer
-  static constexpr size_t kMaxSize = kHeaderSize + kMaxDataSize;
-
-  static constexpr size_t kMagicOffset = 0;          // "velt"
-  static constexpr size_t kCommandOffset = 4;        // "rw"
-  static constexpr size_t kRegisterOffset = 6;       // big-endian 16 bits
-  static constexpr size_t kLengthOffset = 8;         // flags and 12-bit length, big-endian
-  static constexpr uint8_t kBlockWriteFlags = 0xC0;  // carried by every block write
-  static constexpr size_t kDataOffset = 12;
-
-  // nullopt when data holds more than kMaxDataSize bytes.
+  // nullopt when data holds more than device_write_packet::kMaxDataSize bytes.
   static std::optional<DeviceWritePacket> Build(uint16_t registerAddress,
                                                 std::span<const uint8_t> data);
 
@@ -45,11 +52,8 @@ class DeviceWritePacket {
  private:
   DeviceWritePacket() = default;
 
-  std::array<uint8_t, kMaxSize> buffer_{};
+  std::array<uint8_t, device_write_packet::kMaxSize> buffer_{};
   size_t size_ = 0;
 };
-
-// "veltrw": the first six bytes of every datagram to a device's register port.
-inline constexpr uint8_t kDevicePacketPrefix[6] = {'v', 'e', 'l', 't', 'r', 'w'};
 
 }  // namespace halvyn

@@ -16,7 +16,7 @@ void Check(bool holds) {
 }
 
 bool ValidText(const std::string& text) {
-  return text.size() <= halvyn::DeviceAnnouncementLayout::kMaxTextLength &&
+  return text.size() <= halvyn::device_announcement::kMaxTextLength &&
          text.find('\0') == std::string::npos;
 }
 
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::optional<halvyn::CLocalDevice> device =
       halvyn::ParseDeviceAnnouncement(data, size, source);
   if (device) {
-    Check(size == halvyn::DeviceAnnouncementLayout::kSize);
+    Check(size == halvyn::device_announcement::kSize);
     Check(ValidText(device->deviceId) && ValidText(device->deviceName));
     Check(device->fpgaVersion.size() == 4);
     for (char c : device->fpgaVersion) Check(c >= '0' && c <= '?');

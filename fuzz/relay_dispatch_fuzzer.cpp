@@ -127,11 +127,11 @@ class CheckingTransport final : public DatagramSender {
       case kClientList:
         CheckClientList(datagram);
         break;
-      case kRouteTxReplyLetter:
-      case kRouteRxReplyLetter:
-      case kRouteTxReleaseLetter:
-      case kRouteRxReleaseLetter:
-        Check(datagram.size() == kRoutePacketLength, "a route reply is not 228 bytes");
+      case route_packet::kTxReply:
+      case route_packet::kRxReply:
+      case route_packet::kTxRelease:
+      case route_packet::kRxRelease:
+        Check(datagram.size() == route_packet::kSize, "a route reply is not 228 bytes");
         break;
       default:
         Check(false, "the server sent a letter it never sends");
@@ -310,11 +310,11 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
   std::vector<uint8_t> packet(kRecordFormSize, 0);
   WriteHeader(packet.data(), letter, 0);
   // The name field as the client wrote it: up to 32 bytes, maybe without a zero.
-  std::copy_n(name.begin(), std::min<size_t>(name.size(), ClientRecord::kNameCapacity),
+  std::copy_n(name.begin(), std::min<size_t>(name.size(), client_record::kNameCapacity),
               packet.begin() + kRecordOffset);
-  StoreNetworkAddress(&packet[kRecordOffset + ClientRecord::kP2pIpOffset],
+  StoreNetworkAddress(&packet[kRecordOffset + client_record::kP2pIpOffset],
                       NetworkAddress(10, 0, 0, in.Byte()));
-  StoreLe16(&packet[kRecordOffset + ClientRecord::kP2pPortOffset], in.Le16());
+  StoreLe16(&packet[kRecordOffset + client_record::kP2pPortOffset], in.Le16());
   source = SourceOf(in.Byte());
   if (letter == kConnect) {
     const std::string target = NameOf(in);
@@ -322,7 +322,7 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
     packet.insert(packet.end(), target.begin(), target.end());
     if (terminated) packet.push_back(0);
   } else if (letter == kRouteRequest) {
-    static constexpr size_t kLengths[] = {kRoutePacketLength, 200, 227, 300};
+    static constexpr size_t kLengths[] = {route_packet::kSize, 200, 227, 300};
     const size_t length = kLengths[in.Byte() % 4];
     CRouteInfo body;
     body.set_tx_name(name);
@@ -334,13 +334,14 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
     const uint8_t counts = in.Byte();
     body.set_tx_chan_count(counts % 10);
     body.set_rx_chan_count(counts / 10 % 10);
-    packet.resize(std::max(length, kRoutePacketLength), 0);
-    body.WriteTo(std::span(packet).subspan<kRouteBodyOffset, CRouteInfo::kSize>());
+    packet.resize(std::max(length, route_packet::kSize), 0);
+    body.WriteTo(std::span(packet).subspan<route_packet::kBodyOffset, route_info::kSize>());
     packet.resize(length);
   } else if (letter == kRouteRelease) {
     const uint16_t slotPort = uint16_t(kFirstSlotPort - 1 + in.Byte() % 34);
     packet.resize(kRecordFormSize + in.Byte() % 8, 0);
-    if (packet.size() >= kRecordFormSize + 2) StoreLe16(&packet[kRouteBodyOffset], slotPort);
+    if (packet.size() >= kRecordFormSize + 2)
+      StoreLe16(&packet[route_packet::kBodyOffset], slotPort);
   }
   return packet;
 }

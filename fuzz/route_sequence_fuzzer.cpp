@@ -83,11 +83,11 @@ std::vector<uint8_t> RequestPacket(Reader& in, bool raw) {
   std::vector<uint8_t> packet(300, 0xEE);
   packet[0] = 'p';
   packet[1] = 'r';
-  packet[2] = kRouteRequestLetter;
+  packet[2] = route_packet::kRequest;
   packet[3] = in.Byte();
   CRouteInfo body;
   if (raw) {
-    std::array<uint8_t, CRouteInfo::kSize> bytes;
+    std::array<uint8_t, route_info::kSize> bytes;
     for (auto& b : bytes) b = in.Byte();
     body = CRouteInfo(bytes);
   } else {
@@ -101,7 +101,7 @@ std::vector<uint8_t> RequestPacket(Reader& in, bool raw) {
     body.set_rx_ip(NetworkAddress(203, 0, 113, 9));
     body.set_rx_port(6000);
   }
-  body.WriteTo(std::span(packet).subspan<kRouteBodyOffset, CRouteInfo::kSize>());
+  body.WriteTo(std::span(packet).subspan<route_packet::kBodyOffset, route_info::kSize>());
   packet.resize(length);
   return packet;
 }
@@ -144,22 +144,22 @@ void RunSequence(const uint8_t* data, size_t size) {
         const auto packet = RequestPacket(in, op == 1);
         handler.HandleRouteRequest(packet, source, sender);
         const std::vector<testing::SentDatagram> sent = sender.Sent();
-        if (packet.size() < kRoutePacketLength) {
+        if (packet.size() < route_packet::kSize) {
           Check(sent.empty(), "a short request was answered");
           break;
         }
         // "u" and "v" go to the request's Tx and Rx endpoints, unless one is
         // 0.0.0.0 or port 0: that reaches no one and is not sent.
-        const CRouteInfo body = RouteRequestBody(std::span(packet).first<kRoutePacketLength>());
+        const CRouteInfo body = RouteRequestBody(std::span(packet).first<route_packet::kSize>());
         const size_t addressed = size_t(body.tx_ip() != 0 && body.tx_port() != 0) +
                                  size_t(body.rx_ip() != 0 && body.rx_port() != 0);
         Check(sent.size() == addressed, "a request did not get u and v");
         const bool granted = starter.started == startedBefore + 1;
         Check(granted || starter.started == startedBefore, "more than one listener");
         for (const testing::SentDatagram& reply : sent) {
-          const uint8_t letter = reply.bytes[kRouteCommandOffset];
+          const uint8_t letter = reply.bytes[relay_packet::kCommandOffset];
           const uint16_t slotPort =
-              LoadLe16(&reply.bytes[kRouteBodyOffset + (letter == kRouteTxReplyLetter ? 28 : 8)]);
+              LoadLe16(&reply.bytes[route_packet::kBodyOffset + (letter == route_packet::kTxReply ? 28 : 8)]);
           Check(granted == (slotPort != 0), "a reply's slot port disagrees with the grant");
         }
         Check(writer.writes.size() == writesBefore + (granted ? 2 : 0), "receive writes");
@@ -174,8 +174,8 @@ void RunSequence(const uint8_t* data, size_t size) {
         std::vector<uint8_t> packet(length, 0);
         packet[0] = 'p';
         packet[1] = 'r';
-        packet[2] = kRouteReleaseLetter;
-        if (length >= 122) StoreLe16(&packet[kRouteBodyOffset], slotPort);
+        packet[2] = route_packet::kRelease;
+        if (length >= 122) StoreLe16(&packet[route_packet::kBodyOffset], slotPort);
         const bool names = length >= 122 && SlotOfPort(slotPort).has_value();
         // One release per slot waits for the window at a time; "t" and "s" go
         // only where the slot's record addresses someone.
@@ -226,7 +226,7 @@ void RunSequence(const uint8_t* data, size_t size) {
 
     for (size_t i = writesBefore; i < writer.writes.size(); ++i) CheckWrite(writer.writes[i]);
     for (const testing::SentDatagram& reply : sender.Sent()) {
-      Check(reply.bytes.size() == kRoutePacketLength, "a reply is not 228 bytes");
+      Check(reply.bytes.size() == route_packet::kSize, "a reply is not 228 bytes");
     }
     const auto fault = FindRouteStateFault(state.Snapshot());
     if (fault) {

@@ -12,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Success needs at least a header and one mapped attribute of a Binding
   // Success Response whose message fits in the datagram.
   if (mapped) {
-    if (size < halvyn::kStunHeaderSize + 12) std::abort();
-    if (halvyn::LoadBe16(data) != halvyn::kStunBindingSuccessResponse) std::abort();
-    if (halvyn::kStunHeaderSize + halvyn::LoadBe16(data + 2) > size) std::abort();
+    if (size < halvyn::stun_message::kHeaderSize + 12) std::abort();
+    if (halvyn::LoadBe16(data) != halvyn::stun_message::kBindingSuccessResponse) std::abort();
+    if (halvyn::stun_message::kHeaderSize + halvyn::LoadBe16(data + 2) > size) std::abort();
   }
   return 0;
 }

@@ -1,22 +1,25 @@
 #include "publicaddress/stun_message.h"
 
-#include "platform/byte_order.h"
+#include "platform/wire_reader.h"
+#include "platform/wire_writer.h"
 
 namespace halvyn {
+
+using namespace stun_message;
 
 namespace {
 
 // The XOR-MAPPED-ADDRESS port is masked with the cookie's high 16 bits.
-constexpr uint16_t kStunPortMask = uint16_t(kStunMagicCookie >> 16);
+constexpr uint16_t kPortMask = uint16_t(kMagicCookie >> 16);
 
-std::optional<Ipv4Endpoint> DecodeMappedValue(uint16_t type, const uint8_t* value, size_t size) {
-  if (size < kStunMappedValueSize) return std::nullopt;
-  if (value[kStunMappedFamilyOffset] != kStunFamilyIpv4) return std::nullopt;
-  uint16_t port = LoadBe16(value + kStunMappedPortOffset);
-  uint32_t hostOrder = LoadBe32(value + kStunMappedAddressOffset);
-  if (type == kStunXorMappedAddress) {
-    port ^= kStunPortMask;
-    hostOrder ^= kStunMagicCookie;
+std::optional<Ipv4Endpoint> DecodeMappedValue(uint16_t type, WireReader value) {
+  if (value.size() < kMappedValueSize) return std::nullopt;
+  if (value.U8(kMappedFamilyOffset) != kFamilyIpv4) return std::nullopt;
+  uint16_t port = *value.Be16(kMappedPortOffset);
+  uint32_t hostOrder = *value.Be32(kMappedAddressOffset);
+  if (type == kXorMappedAddress) {
+    port ^= kPortMask;
+    hostOrder ^= kMagicCookie;
   }
   return Ipv4Endpoint{HostToNetworkOrder(hostOrder), port};
 }
@@ -25,34 +28,37 @@ std::optional<Ipv4Endpoint> DecodeMappedValue(uint16_t type, const uint8_t* valu
 
 StunBindingRequestBytes BuildStunBindingRequest(const RandomDraw& draw) {
   StunBindingRequestBytes request{};
-  StoreBe16(request.data() + kStunTypeOffset, kStunBindingRequest);
-  StoreBe16(request.data() + kStunLengthOffset, 0);
-  StoreBe32(request.data() + kStunCookieOffset, kStunMagicCookie);
-  for (size_t i = 0; i < kStunTransactionIdSize; ++i) {
-    request[kStunTransactionIdOffset + i] = uint8_t(draw());
-  }
+  WireWriter writer(request);
+  writer.Be16(kTypeOffset, kBindingRequest)
+      .Be16(kLengthOffset, 0)
+      .Be32(kCookieOffset, kMagicCookie);
+  for (size_t i = 0; i < kTransactionIdSize; ++i)
+    writer.U8(kTransactionIdOffset + i, uint8_t(draw()));
   return request;
 }
 
-std::optional<Ipv4Endpoint> ParseStunResponse(const uint8_t* bytes, size_t length) {
-  if (length < kStunHeaderSize) return std::nullopt;
-  if (LoadBe16(bytes + kStunTypeOffset) != kStunBindingSuccessResponse) return std::nullopt;
-  const size_t messageLength = LoadBe16(bytes + kStunLengthOffset);
-  if (length < kStunHeaderSize + messageLength) return std::nullopt;
+std::optional<Ipv4Endpoint> ParseStunResponse(std::span<const uint8_t> datagram) {
+  const WireReader header(datagram);
+  if (header.size() < kHeaderSize) return std::nullopt;
+  if (header.Be16(kTypeOffset) != kBindingSuccessResponse) return std::nullopt;
+  const size_t messageLength = *header.Be16(kLengthOffset);
   if (messageLength == 0) return std::nullopt;
+  // The attributes, and nothing after them.
+  const auto attributes = header.Bytes(kHeaderSize, messageLength);
+  if (!attributes) return std::nullopt;
 
-  const size_t end = kStunHeaderSize + messageLength;
-  size_t p = kStunHeaderSize;
-  while (p < end) {
-    if (p + kStunAttributeHeaderSize > end) return std::nullopt;
-    const uint16_t type = LoadBe16(bytes + p + kStunAttributeTypeOffset);
-    const size_t valueLength = LoadBe16(bytes + p + kStunAttributeLengthOffset);
-    const size_t value = p + kStunAttributeHeaderSize;
-    if (value + valueLength > end) return std::nullopt;
-    if (type == kStunMappedAddress || type == kStunXorMappedAddress) {
-      return DecodeMappedValue(type, bytes + value, valueLength);
+  const WireReader reader(*attributes);
+  size_t p = 0;
+  while (p < reader.size()) {
+    const auto type = reader.Be16(p + kAttributeTypeOffset);
+    const auto valueLength = reader.Be16(p + kAttributeLengthOffset);
+    if (!type || !valueLength) return std::nullopt;
+    const auto value = reader.Bytes(p + kAttributeHeaderSize, *valueLength);
+    if (!value) return std::nullopt;
+    if (*type == kMappedAddress || *type == kXorMappedAddress) {
+      return DecodeMappedValue(*type, WireReader(*value));
     }
-    p = value + ((valueLength + 3) & ~size_t(3));
+    p += kAttributeHeaderSize + ((size_t(*valueLength) + 3) & ~size_t(3));
   }
   return std::nullopt;
 }

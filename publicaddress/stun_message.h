@@ -31,33 +31,37 @@
 
 namespace halvyn {
 
-inline constexpr size_t kStunHeaderSize = 20;
-inline constexpr size_t kStunTransactionIdSize = 12;
-inline constexpr uint16_t kStunBindingRequest = 0x0001;
-inline constexpr uint16_t kStunBindingSuccessResponse = 0x0101;
-inline constexpr uint32_t kStunMagicCookie = 0x2112A442;
-inline constexpr uint16_t kStunMappedAddress = 0x0001;
-inline constexpr uint16_t kStunXorMappedAddress = 0x0020;
-inline constexpr uint8_t kStunFamilyIpv4 = 0x01;
+namespace stun_message {
 
-inline constexpr size_t kStunTypeOffset = 0;
-inline constexpr size_t kStunLengthOffset = 2;
-inline constexpr size_t kStunCookieOffset = 4;
-inline constexpr size_t kStunTransactionIdOffset = 8;
+inline constexpr size_t kHeaderSize = 20;
+inline constexpr size_t kTransactionIdSize = 12;
+inline constexpr uint16_t kBindingRequest = 0x0001;
+inline constexpr uint16_t kBindingSuccessResponse = 0x0101;
+inline constexpr uint32_t kMagicCookie = 0x2112A442;
+inline constexpr uint16_t kMappedAddress = 0x0001;
+inline constexpr uint16_t kXorMappedAddress = 0x0020;
+inline constexpr uint8_t kFamilyIpv4 = 0x01;
 
-inline constexpr size_t kStunAttributeHeaderSize = 4;
-inline constexpr size_t kStunAttributeTypeOffset = 0;
-inline constexpr size_t kStunAttributeLengthOffset = 2;
+inline constexpr size_t kTypeOffset = 0;
+inline constexpr size_t kLengthOffset = 2;
+inline constexpr size_t kCookieOffset = 4;
+inline constexpr size_t kTransactionIdOffset = 8;
 
-inline constexpr size_t kStunMappedFamilyOffset = 1;
-inline constexpr size_t kStunMappedPortOffset = 2;
-inline constexpr size_t kStunMappedAddressOffset = 4;
-inline constexpr size_t kStunMappedValueSize = 8;
+inline constexpr size_t kAttributeHeaderSize = 4;
+inline constexpr size_t kAttributeTypeOffset = 0;
+inline constexpr size_t kAttributeLengthOffset = 2;
+
+inline constexpr size_t kMappedFamilyOffset = 1;
+inline constexpr size_t kMappedPortOffset = 2;
+inline constexpr size_t kMappedAddressOffset = 4;
+inline constexpr size_t kMappedValueSize = 8;
+
+}  // namespace stun_message
 
 // The servers' well-known UDP port.
 inline constexpr uint16_t kStunServerPort = 3478;
 
-using StunBindingRequestBytes = std::array<uint8_t, kStunHeaderSize>;
+using StunBindingRequestBytes = std::array<uint8_t, stun_message::kHeaderSize>;
 
 // One draw of a pseudo-random generator; the request keeps its low 8 bits.
 using RandomDraw = std::function<uint32_t()>;
@@ -71,11 +75,11 @@ StunBindingRequestBytes BuildStunBindingRequest(const RandomDraw& draw);
 // if it is not a complete IPv4 value the response is refused even when a good
 // one follows. Other attributes are skipped. Bytes after 20 + L are ignored.
 // The transaction ID and cookie of the response are not examined.
-// nullopt for anything else. Reads only bytes[0, length). Pure.
-std::optional<Ipv4Endpoint> ParseStunResponse(const uint8_t* bytes, size_t length);
+// nullopt for anything else. Reads only the datagram's bytes. Pure.
+std::optional<Ipv4Endpoint> ParseStunResponse(std::span<const uint8_t> datagram);
 
-inline std::optional<Ipv4Endpoint> ParseStunResponse(std::span<const uint8_t> datagram) {
-  return ParseStunResponse(datagram.data(), datagram.size());
+inline std::optional<Ipv4Endpoint> ParseStunResponse(const uint8_t* bytes, size_t length) {
+  return ParseStunResponse(std::span<const uint8_t>(bytes, length));
 }
 
 }  // namespace halvyn

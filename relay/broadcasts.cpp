@@ -25,8 +25,7 @@ void BroadcastClientInfo(const ClientTable& table, const DatagramSender& socket,
                          const ClientRecord& record, RelayCounters& counters) {
   using namespace relay_packet;
   std::array<uint8_t, kRecordFormSize> packet{};
-  WriteHeader(packet.data(), kInfo, 0);
-  std::copy(record.bytes.begin(), record.bytes.end(), packet.begin() + kRecordOffset);
+  WriteRecordForm(packet, kInfo, 0, record);
   thread_local std::vector<Ipv4Endpoint> destinations;
   table.Destinations(destinations);
   // Not retried, as no send to a client is: a failed send is only counted.

@@ -15,55 +15,73 @@
 // Every byte the server does not fill in is the client's and travels unchanged.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "platform/byte_order.h"
 
 namespace halvyn {
 
+namespace client_record {
+
+inline constexpr size_t kSize = 116;
+inline constexpr size_t kNameOffset = 0;
+inline constexpr size_t kNameCapacity = 32;  // 31 characters and the terminating zero
+inline constexpr size_t kIpOffset = 48;
+inline constexpr size_t kPortOffset = 52;
+inline constexpr size_t kP2pIpOffset = 56;
+inline constexpr size_t kP2pPortOffset = 60;
+inline constexpr size_t kLastSeenOffset = 64;
+// The client's own bytes after last_seen.
+inline constexpr size_t kClientTailOffset = 68;
+
+}  // namespace client_record
+
+// A record by value: its 116 bytes, read and written through the offsets above.
 struct ClientRecord {
-  static constexpr size_t kSize = 116;
-  static constexpr size_t kNameOffset = 0;
-  static constexpr size_t kNameCapacity = 32;  // 31 characters and the terminating zero
-  static constexpr size_t kIpOffset = 48;
-  static constexpr size_t kPortOffset = 52;
-  static constexpr size_t kP2pIpOffset = 56;
-  static constexpr size_t kP2pPortOffset = 60;
-  static constexpr size_t kLastSeenOffset = 64;
+  std::array<uint8_t, client_record::kSize> bytes{};
 
-  std::array<uint8_t, kSize> bytes{};
-
-  static ClientRecord FromBytes(const uint8_t* p) {
+  static ClientRecord FromBytes(std::span<const uint8_t, client_record::kSize> wire) {
     ClientRecord record;
-    std::memcpy(record.bytes.data(), p, kSize);
+    std::copy(wire.begin(), wire.end(), record.bytes.begin());
     return record;
+  }
+  // p holds at least client_record::kSize bytes.
+  static ClientRecord FromBytes(const uint8_t* p) {
+    return FromBytes(std::span<const uint8_t, client_record::kSize>(p, client_record::kSize));
   }
 
   // The name up to its first zero byte (at most 32 bytes are looked at).
   std::string_view name() const {
-    const char* text = reinterpret_cast<const char*>(bytes.data());
+    using namespace client_record;
+    const char* text = reinterpret_cast<const char*>(bytes.data() + kNameOffset);
     const void* zero = std::memchr(text, 0, kNameCapacity);
     return {text, zero ? size_t(static_cast<const char*>(zero) - text) : kNameCapacity};
   }
   void set_name(std::string_view text) {
-    std::memset(bytes.data(), 0, kNameCapacity);
-    std::memcpy(bytes.data(), text.data(), std::min(text.size(), kNameCapacity - 1));
+    using namespace client_record;
+    std::memset(bytes.data() + kNameOffset, 0, kNameCapacity);
+    std::memcpy(bytes.data() + kNameOffset, text.data(), std::min(text.size(), kNameCapacity - 1));
   }
 
-  uint32_t ip() const { return LoadNetworkAddress(&bytes[kIpOffset]); }
-  void set_ip(uint32_t networkOrder) { StoreNetworkAddress(&bytes[kIpOffset], networkOrder); }
-  uint16_t port() const { return LoadLe16(&bytes[kPortOffset]); }
-  void set_port(uint16_t port) { StoreLe16(&bytes[kPortOffset], port); }
+  uint32_t ip() const { return LoadNetworkAddress(&bytes[client_record::kIpOffset]); }
+  void set_ip(uint32_t networkOrder) {
+    StoreNetworkAddress(&bytes[client_record::kIpOffset], networkOrder);
+  }
+  uint16_t port() const { return LoadLe16(&bytes[client_record::kPortOffset]); }
+  void set_port(uint16_t port) { StoreLe16(&bytes[client_record::kPortOffset], port); }
   // p2p_ip is opaque to the server: its four bytes as they came.
-  uint32_t p2p_ip() const { return LoadNetworkAddress(&bytes[kP2pIpOffset]); }
-  void set_p2p_ip(uint32_t raw) { StoreNetworkAddress(&bytes[kP2pIpOffset], raw); }
-  uint16_t p2p_port() const { return LoadLe16(&bytes[kP2pPortOffset]); }
-  void set_p2p_port(uint16_t port) { StoreLe16(&bytes[kP2pPortOffset], port); }
-  uint32_t last_seen() const { return LoadLe32(&bytes[kLastSeenOffset]); }
-  void set_last_seen(uint32_t tick) { StoreLe32(&bytes[kLastSeenOffset], tick); }
+  uint32_t p2p_ip() const { return LoadNetworkAddress(&bytes[client_record::kP2pIpOffset]); }
+  void set_p2p_ip(uint32_t raw) { StoreNetworkAddress(&bytes[client_record::kP2pIpOffset], raw); }
+  uint16_t p2p_port() const { return LoadLe16(&bytes[client_record::kP2pPortOffset]); }
+  void set_p2p_port(uint16_t port) { StoreLe16(&bytes[client_record::kP2pPortOffset], port); }
+  uint32_t last_seen() const { return LoadLe32(&bytes[client_record::kLastSeenOffset]); }
+  void set_last_seen(uint32_t tick) { StoreLe32(&bytes[client_record::kLastSeenOffset], tick); }
 
   bool operator==(const ClientRecord&) const = default;
 };

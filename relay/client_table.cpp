@@ -110,10 +110,10 @@ void ClientTable::BuildClientList(std::vector<uint8_t>& datagram,
   destinations.clear();
   destinations.reserve(size_t(count_));
   for (int k = 0; k < count_; ++k) {
-    uint8_t* block = datagram.data() + size_t(k) * kRecordFormSize;
-    WriteHeader(block, kClientList, uint8_t(count_));
     const ClientRecord& record = records_[size_t(k)];
-    std::copy(record.bytes.begin(), record.bytes.end(), block + kRecordOffset);
+    WriteRecordForm(
+        std::span(datagram).subspan(size_t(k) * kRecordFormSize).first<kRecordFormSize>(),
+        kClientList, uint8_t(count_), record);
     destinations.push_back({record.ip(), record.port()});
   }
 }

@@ -10,14 +10,6 @@ namespace halvyn {
 
 using namespace relay_packet;
 
-namespace {
-
-ClientRecord RecordOf(std::span<const uint8_t> packet) {
-  return ClientRecord::FromBytes(packet.data() + kRecordOffset);
-}
-
-}  // namespace
-
 RelayDispatcher::RelayDispatcher(ClientTable& table, Mutex& clientTableLock,
                                  const DatagramSender& socket, RelayNotices& notices,
                                  RouteCommands* routes, const TickClock& clock,
@@ -37,30 +29,32 @@ RelayDispatcher::RelayDispatcher(ClientTable& table, Mutex& clientTableLock,
 
 void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
   if (defences_ && !defences_->AdmitDatagram(source.address)) return;
-  if (!IsAccepted(datagram)) {
-    counters_.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort : RelayDrop::kBadMagic);
+  const std::optional<MutableRelayPacketView> packet = MutableRelayPacketView::Of(datagram);
+  if (!packet) {
+    counters_.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort
+                                                      : RelayDrop::kBadMagic);
     return;
   }
-  datagram[kNameTerminatorOffset] = 0;
-  counters_.received[datagram[kCommandOffset]].Add();
-  switch (datagram[kCommandOffset]) {
+  packet->TerminateName();
+  counters_.received[packet->letter()].Add();
+  switch (packet->letter()) {
     case kLogin:
-      Login(datagram, source);
+      Login(*packet, source);
       break;
     case kLogout:
-      Logout(datagram, source);
+      Logout(*packet, source);
       break;
     case kInfo:
-      Info(datagram, source);
+      Info(*packet, source);
       break;
     case kKeepAlive:
-      KeepAlive(datagram, source);
+      KeepAlive(*packet, source);
       break;
     case kConnect:
-      Connect(datagram);
+      Connect(*packet);
       break;
     case kRouteRequest:
-      if (datagram.size() < kRouteFormSize) {
+      if (!packet->isRouteForm()) {
         counters_.Drop(RelayDrop::kShortRouteRequest);
       } else {
         RouteCommand(datagram, source, /*request=*/true);
@@ -79,12 +73,12 @@ void RelayDispatcher::FlushReplies() {
   if (batch_) counters_.sendFailures.Add(batch_->Flush());
 }
 
-void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
-  ClientRecord record = RecordOf(packet);
+void RelayDispatcher::Login(MutableRelayPacketView packet, Ipv4Endpoint source) {
+  ClientRecord record = packet.record();
   record.set_ip(source.address);
   record.set_port(source.port);
   record.set_last_seen(clock_.Now());
-  std::memcpy(packet.data() + kRecordOffset, record.bytes.data(), ClientRecord::kSize);
+  packet.set_record(record);
   bool added = false;
   {
     MutexLock lock(clientTableLock_);
@@ -97,8 +91,8 @@ void RelayDispatcher::Login(std::span<uint8_t> packet, Ipv4Endpoint source) {
   }
   if (added) {
     counters_.logins.Add();
-    packet[kCommandOffset] = kLoginAccepted;
-    counters_.Reply(socket_.SendTo(packet.first(kRecordFormSize), source), kRecordFormSize);
+    packet.set_letter(kLoginAccepted);
+    counters_.Reply(socket_.SendTo(packet.recordForm(), source), kRecordFormSize);
     FlushReplies();  // "g" leaves before the window is waited for
     notices_.SendClientLogin(record);
   }
@@ -118,8 +112,8 @@ void RelayDispatcher::SendClientList() {
 // logged in from: nothing proves who sent a datagram, and anyone could
 // otherwise move, rewrite or remove any client.
 
-void RelayDispatcher::Logout(std::span<uint8_t> packet, Ipv4Endpoint source) {
-  const ClientRecord record = RecordOf(packet);
+void RelayDispatcher::Logout(RelayPacketView packet, Ipv4Endpoint source) {
+  const ClientRecord record = packet.record();
   bool removed = false;
   bool wrongSource = false;
   {
@@ -137,8 +131,8 @@ void RelayDispatcher::Logout(std::span<uint8_t> packet, Ipv4Endpoint source) {
   notices_.SendClientLogout(record);
 }
 
-void RelayDispatcher::Info(std::span<uint8_t> packet, Ipv4Endpoint source) {
-  const ClientRecord report = RecordOf(packet);
+void RelayDispatcher::Info(RelayPacketView packet, Ipv4Endpoint source) {
+  const ClientRecord report = packet.record();
   std::optional<ClientRecord> updated;
   bool wrongSource = false;
   {
@@ -162,8 +156,8 @@ void RelayDispatcher::Info(std::span<uint8_t> packet, Ipv4Endpoint source) {
   notices_.SendClientInfo(*updated);
 }
 
-void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) {
-  const ClientRecord report = RecordOf(packet);
+void RelayDispatcher::KeepAlive(RelayPacketView packet, Ipv4Endpoint source) {
+  const ClientRecord report = packet.record();
   MutexLock lock(clientTableLock_);
   bool p2pChanged = false;
   bool wrongSource = false;
@@ -191,41 +185,32 @@ void RelayDispatcher::KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source) 
   }
 }
 
-void RelayDispatcher::Connect(std::span<uint8_t> packet) {
+void RelayDispatcher::Connect(RelayPacketView packet) {
   // The target's name must end inside the datagram; a name cut off by the end
   // of the datagram names no client.
-  if (packet.size() <= kTargetNameOffset) {
+  const std::optional<std::string_view> name = packet.targetName();
+  if (!name) {
     counters_.Drop(RelayDrop::kUnknownName);
     return;
   }
-  const char* target = reinterpret_cast<const char*>(packet.data() + kTargetNameOffset);
-  const size_t room = packet.size() - kTargetNameOffset;
-  const void* zero = std::memchr(target, 0, room);
-  if (!zero) {
-    counters_.Drop(RelayDrop::kUnknownName);
-    return;
-  }
-  const std::string_view name(target, size_t(static_cast<const char*>(zero) - target));
   std::optional<ClientRecord> destination;
   {
     MutexLock lock(clientTableLock_);
-    destination = table_.Find(name);
+    destination = table_.Find(*name);
   }
   if (!destination) {
     counters_.Drop(RelayDrop::kUnknownName);
     return;
   }
-  counters_.Reply(
-      socket_.SendTo(packet.first(kRecordFormSize), {destination->ip(), destination->port()}),
-      kRecordFormSize);
+  counters_.Reply(socket_.SendTo(packet.recordForm(), {destination->ip(), destination->port()}),
+                      kRecordFormSize);
   notices_.PostForwardConnect();
 }
 
 void RelayDispatcher::RouteCommand(std::span<uint8_t> packet, Ipv4Endpoint source, bool request) {
   if (!routes_) return;
   if (defences_ && defences_->limits().routesFromClientsOnly &&
-      !defences_->AdmitRouteCommand(source.address,
-                                    table_.CountAtAddress(source.address) > 0))
+      !defences_->AdmitRouteCommand(source.address, table_.CountAtAddress(source.address) > 0))
     return;
   if (request) {
     routes_->HandleRouteRequest(packet, source, socket_);

@@ -14,6 +14,7 @@
 #include "relay/relay_counters.h"
 #include "relay/relay_defences.h"
 #include "relay/relay_notices.h"
+#include "relay/relay_packet.h"
 
 namespace halvyn {
 
@@ -40,13 +41,13 @@ class RelayDispatcher {
   RelayCounters& counters() const { return counters_; }
 
  private:
-  void Login(std::span<uint8_t> packet, Ipv4Endpoint source);
-  void Logout(std::span<uint8_t> packet, Ipv4Endpoint source);
-  void Info(std::span<uint8_t> packet, Ipv4Endpoint source);
+  void Login(MutableRelayPacketView packet, Ipv4Endpoint source);
+  void Logout(RelayPacketView packet, Ipv4Endpoint source);
+  void Info(RelayPacketView packet, Ipv4Endpoint source);
   void RouteCommand(std::span<uint8_t> packet, Ipv4Endpoint source, bool request);
   void SendClientList();
-  void KeepAlive(std::span<uint8_t> packet, Ipv4Endpoint source);
-  void Connect(std::span<uint8_t> packet);
+  void KeepAlive(RelayPacketView packet, Ipv4Endpoint source);
+  void Connect(RelayPacketView packet);
 
   ClientTable& table_;
   Mutex& clientTableLock_;

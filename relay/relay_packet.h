@@ -10,12 +10,19 @@
 //
 // An "h" list is n record forms back to back in one datagram. A client's "p"
 // carries the target's NUL-terminated name from offset 120.
+//
+// The offsets are named in namespace relay_packet; RelayPacketView reads (and
+// MutableRelayPacketView also edits) one received datagram through them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
+#include <type_traits>
 
+#include "platform/wire_reader.h"
 #include "relay/client_record.h"
 
 namespace halvyn {
@@ -33,7 +40,7 @@ constexpr size_t kRouteFormSize = 228;
 constexpr size_t kMinimumSize = 120;
 constexpr size_t kTargetNameOffset = 120;  // "p": the target client's name
 // The last byte of the record's name; zeroed on receipt so a name has at most 31 characters.
-constexpr size_t kNameTerminatorOffset = kRecordOffset + ClientRecord::kNameCapacity - 1;
+constexpr size_t kNameTerminatorOffset = kRecordOffset + client_record::kNameCapacity - 1;
 // Datagrams longer than this are cut to it on receipt.
 constexpr size_t kReceiveBufferSize = 1024;
 
@@ -52,6 +59,7 @@ inline bool IsAccepted(std::span<const uint8_t> datagram) {
   return datagram.size() >= kMinimumSize && datagram[0] == kMagic0 && datagram[1] == kMagic1;
 }
 
+// p holds at least kHeaderSize bytes.
 inline void WriteHeader(uint8_t* p, uint8_t command, uint8_t count) {
   p[0] = kMagic0;
   p[1] = kMagic1;
@@ -59,6 +67,71 @@ inline void WriteHeader(uint8_t* p, uint8_t command, uint8_t count) {
   p[kCountOffset] = count;
 }
 
+// The record form: "pr", command, count byte, then the record.
+inline void WriteRecordForm(std::span<uint8_t, kRecordFormSize> out, uint8_t command, uint8_t count,
+                            const ClientRecord& record) {
+  WriteHeader(out.data(), command, count);
+  std::copy(record.bytes.begin(), record.bytes.end(), out.begin() + kRecordOffset);
+}
+
 }  // namespace relay_packet
+
+// A received datagram taken as a RelayPacket. Only Of() makes one, after
+// checking its first 120 bytes are there; every accessor but targetName()
+// reads only those. Inline and allocation-free: the receive thread's parser.
+// Byte is uint8_t for the receive thread's in-place edits ("e" becomes "g",
+// the name's last byte is zeroed), const uint8_t to read only.
+template <typename Byte>
+class BasicRelayPacketView {
+ public:
+  static constexpr bool kMutable = !std::is_const_v<Byte>;
+
+  static std::optional<BasicRelayPacketView> Of(std::span<Byte> datagram) {
+    if (!relay_packet::IsAccepted(datagram)) return std::nullopt;
+    return BasicRelayPacketView(datagram);
+  }
+
+  // A view that may edit is also one that reads.
+  template <typename Other>
+  requires(!kMutable && std::is_same_v<Other, uint8_t>)
+      BasicRelayPacketView(const BasicRelayPacketView<Other>& other)
+      : bytes_(other.bytes()) {}
+
+  std::span<Byte> bytes() const { return bytes_; }
+  size_t size() const { return bytes_.size(); }
+  uint8_t letter() const { return bytes_[relay_packet::kCommandOffset]; }
+  uint8_t count() const { return bytes_[relay_packet::kCountOffset]; }
+  // The record form: header and record, the first 120 bytes.
+  std::span<Byte, relay_packet::kRecordFormSize> recordForm() const {
+    return bytes_.template first<relay_packet::kRecordFormSize>();
+  }
+  ClientRecord record() const {
+    return ClientRecord::FromBytes(
+        bytes_.template subspan<relay_packet::kRecordOffset, client_record::kSize>());
+  }
+  bool isRouteForm() const { return bytes_.size() >= relay_packet::kRouteFormSize; }
+  // "p": the target's name, or nullopt when its zero byte is not inside the datagram.
+  std::optional<std::string_view> targetName() const {
+    return WireReader(bytes_).TerminatedText(relay_packet::kTargetNameOffset);
+  }
+
+  void set_letter(uint8_t letter) const requires kMutable {
+    bytes_[relay_packet::kCommandOffset] = letter;
+  }
+  void set_record(const ClientRecord& record) const requires kMutable {
+    std::copy(record.bytes.begin(), record.bytes.end(),
+              bytes_.begin() + relay_packet::kRecordOffset);
+  }
+  // Zeroes the record name's last byte, so a name has at most 31 characters.
+  void TerminateName() const requires kMutable { bytes_[relay_packet::kNameTerminatorOffset] = 0; }
+
+ private:
+  explicit BasicRelayPacketView(std::span<Byte> datagram) : bytes_(datagram) {}
+
+  std::span<Byte> bytes_;
+};
+
+using RelayPacketView = BasicRelayPacketView<const uint8_t>;
+using MutableRelayPacketView = BasicRelayPacketView<uint8_t>;
 
 }  // namespace halvyn

@@ -7,6 +7,8 @@
 
 namespace halvyn {
 
+using namespace route_info;
+
 CRouteInfo::CRouteInfo(std::span<const uint8_t, kSize> bytes) {
   std::copy(bytes.begin(), bytes.end(), bytes_.begin());
 }

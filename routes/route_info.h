@@ -34,42 +34,46 @@
 
 namespace halvyn {
 
+namespace route_info {
+
+inline constexpr size_t kSize = 108;
+inline constexpr size_t kTxParamOffset = 2;
+inline constexpr size_t kTxIpOffset = 4;
+inline constexpr size_t kTxPortOffset = 8;
+inline constexpr size_t kTxChanCountOffset = 11;
+inline constexpr size_t kTxChansOffset = 12;
+inline constexpr size_t kRxIpOffset = 24;
+inline constexpr size_t kRxPortOffset = 28;
+inline constexpr size_t kRxChanCountOffset = 31;
+inline constexpr size_t kTxNameOffset = 44;
+inline constexpr size_t kRxNameOffset = 76;
+inline constexpr size_t kNameSize = 32;
+
+}  // namespace route_info
+
+// A route record by value: its 108 bytes, read and written through the offsets above.
 class CRouteInfo {
  public:
-  static constexpr size_t kSize = 108;
-
-  static constexpr size_t kTxParamOffset = 2;
-  static constexpr size_t kTxIpOffset = 4;
-  static constexpr size_t kTxPortOffset = 8;
-  static constexpr size_t kTxChanCountOffset = 11;
-  static constexpr size_t kTxChansOffset = 12;
-  static constexpr size_t kRxIpOffset = 24;
-  static constexpr size_t kRxPortOffset = 28;
-  static constexpr size_t kRxChanCountOffset = 31;
-  static constexpr size_t kTxNameOffset = 44;
-  static constexpr size_t kRxNameOffset = 76;
-  static constexpr size_t kNameSize = 32;
-
   // All zero: the record of a free slot.
   CRouteInfo() = default;
-  explicit CRouteInfo(std::span<const uint8_t, kSize> bytes);
+  explicit CRouteInfo(std::span<const uint8_t, route_info::kSize> bytes);
 
-  std::span<const uint8_t, kSize> bytes() const { return bytes_; }
-  void WriteTo(std::span<uint8_t, kSize> out) const;
+  std::span<const uint8_t, route_info::kSize> bytes() const { return bytes_; }
+  void WriteTo(std::span<uint8_t, route_info::kSize> out) const;
   bool IsZero() const;
 
   uint16_t tx_param() const;
   uint32_t tx_ip() const;  // network order
   uint16_t tx_port() const;
-  uint8_t tx_chan_count() const { return bytes_[kTxChanCountOffset]; }
+  uint8_t tx_chan_count() const { return bytes_[route_info::kTxChanCountOffset]; }
   ChannelList tx_chans() const;
   uint32_t rx_ip() const;  // network order
   uint16_t rx_port() const;
-  uint8_t rx_chan_count() const { return bytes_[kRxChanCountOffset]; }
+  uint8_t rx_chan_count() const { return bytes_[route_info::kRxChanCountOffset]; }
   // The name up to its NUL; all 32 bytes when the client left out the NUL
   // (such a name matches no logged-in client, whose names are at most 31 bytes).
-  std::string_view tx_name() const { return NameAt(kTxNameOffset); }
-  std::string_view rx_name() const { return NameAt(kRxNameOffset); }
+  std::string_view tx_name() const { return NameAt(route_info::kTxNameOffset); }
+  std::string_view rx_name() const { return NameAt(route_info::kRxNameOffset); }
 
   Ipv4Endpoint tx_endpoint() const { return {tx_ip(), tx_port()}; }
   Ipv4Endpoint rx_endpoint() const { return {rx_ip(), rx_port()}; }
@@ -77,14 +81,14 @@ class CRouteInfo {
   void set_tx_param(uint16_t value);
   void set_tx_ip(uint32_t networkOrder);
   void set_tx_port(uint16_t port);
-  void set_tx_chan_count(uint8_t count) { bytes_[kTxChanCountOffset] = count; }
+  void set_tx_chan_count(uint8_t count) { bytes_[route_info::kTxChanCountOffset] = count; }
   void set_tx_chans(const ChannelList& channels);
   void set_rx_ip(uint32_t networkOrder);
   void set_rx_port(uint16_t port);
-  void set_rx_chan_count(uint8_t count) { bytes_[kRxChanCountOffset] = count; }
+  void set_rx_chan_count(uint8_t count) { bytes_[route_info::kRxChanCountOffset] = count; }
   // Stores at most 31 bytes of the name and NUL-fills the rest of the field.
-  void set_tx_name(std::string_view name) { SetNameAt(kTxNameOffset, name); }
-  void set_rx_name(std::string_view name) { SetNameAt(kRxNameOffset, name); }
+  void set_tx_name(std::string_view name) { SetNameAt(route_info::kTxNameOffset, name); }
+  void set_rx_name(std::string_view name) { SetNameAt(route_info::kRxNameOffset, name); }
 
   bool operator==(const CRouteInfo&) const = default;
 
@@ -92,7 +96,7 @@ class CRouteInfo {
   std::string_view NameAt(size_t offset) const;
   void SetNameAt(size_t offset, std::string_view name);
 
-  std::array<uint8_t, kSize> bytes_{};
+  std::array<uint8_t, route_info::kSize> bytes_{};
 };
 
 }  // namespace halvyn

@@ -2,24 +2,25 @@
 
 #include <algorithm>
 
-#include "platform/byte_order.h"
+#include "platform/wire_reader.h"
+#include "platform/wire_writer.h"
 
 namespace halvyn {
 
 namespace {
 
-std::span<uint8_t, CRouteInfo::kSize> BodyOf(RoutePacket& packet) {
-  return std::span<uint8_t, kRoutePacketLength>(packet)
-      .subspan<kRouteBodyOffset, CRouteInfo::kSize>();
+std::span<uint8_t, route_info::kSize> BodyOf(RoutePacket& packet) {
+  return std::span<uint8_t, route_packet::kSize>(packet)
+      .subspan<route_packet::kBodyOffset, route_info::kSize>();
 }
 
 }  // namespace
 
-CRouteInfo RouteRequestBody(std::span<const uint8_t, kRoutePacketLength> request) {
-  return CRouteInfo(request.subspan<kRouteBodyOffset, CRouteInfo::kSize>());
+CRouteInfo RouteRequestBody(std::span<const uint8_t, route_packet::kSize> request) {
+  return CRouteInfo(request.subspan<route_packet::kBodyOffset, route_info::kSize>());
 }
 
-RouteReplies BuildRouteReplies(std::span<const uint8_t, kRoutePacketLength> request,
+RouteReplies BuildRouteReplies(std::span<const uint8_t, route_packet::kSize> request,
                                uint16_t slotPort) {
   const CRouteInfo received = RouteRequestBody(request);
   RouteReplies replies{};
@@ -30,10 +31,10 @@ RouteReplies BuildRouteReplies(std::span<const uint8_t, kRoutePacketLength> requ
   rxBody.set_tx_port(slotPort);
 
   for (RoutePacket* reply : {&replies.u, &replies.v}) {
-    std::copy_n(request.begin(), kRouteRecordAreaOffset, reply->begin());
+    std::copy_n(request.begin(), relay_packet::kRecordOffset, reply->begin());
   }
-  replies.u[kRouteCommandOffset] = kRouteTxReplyLetter;
-  replies.v[kRouteCommandOffset] = kRouteRxReplyLetter;
+  replies.u[relay_packet::kCommandOffset] = route_packet::kTxReply;
+  replies.v[relay_packet::kCommandOffset] = route_packet::kRxReply;
   txBody.WriteTo(BodyOf(replies.u));
   rxBody.WriteTo(BodyOf(replies.v));
   return replies;
@@ -41,21 +42,38 @@ RouteReplies BuildRouteReplies(std::span<const uint8_t, kRoutePacketLength> requ
 
 RoutePacket BuildReleaseNotice(const CRouteInfo& record, uint8_t letter) {
   RoutePacket packet{};
-  packet[0] = relay_packet::kMagic0;
-  packet[1] = relay_packet::kMagic1;
-  packet[kRouteCommandOffset] = letter;
+  relay_packet::WriteHeader(packet.data(), letter, 0);
   record.WriteTo(BodyOf(packet));
   return packet;
 }
 
 std::optional<uint16_t> ReleaseSlotPort(std::span<const uint8_t> release) {
-  if (release.size() < kRouteReleaseMinLength) return std::nullopt;
-  return LoadLe16(&release[kRouteBodyOffset]);
+  return WireReader(release).Le16(route_packet::kBodyOffset);
+}
+
+std::optional<CRouteInfo> RouteBodyOf(std::span<const uint8_t> datagram) {
+  const auto body = WireReader(datagram).Fixed<route_info::kSize>(route_packet::kBodyOffset);
+  if (!body) return std::nullopt;
+  return CRouteInfo(*body);
 }
 
 bool IsPortProbe(std::span<const uint8_t> datagram) {
-  return datagram.size() >= kPortProbeMinLength &&
-         datagram[kRouteCommandOffset] == kPortProbeLetter;
+  return datagram.size() >= route_packet::kProbeMinSize &&
+         datagram[relay_packet::kCommandOffset] == route_packet::kProbe;
+}
+
+Datagram BuildRouteRequest(const ClientRecord& self, const CRouteInfo& route) {
+  Datagram packet = BuildRecordPacket(route_packet::kRequest, self);
+  packet.resize(route_packet::kSize, 0);
+  route.WriteTo(std::span(packet).subspan<route_packet::kBodyOffset, route_info::kSize>());
+  return packet;
+}
+
+Datagram BuildRouteRelease(const ClientRecord& self, uint16_t slotPort) {
+  Datagram packet = BuildRecordPacket(route_packet::kRelease, self);
+  packet.resize(route_packet::kSize, 0);
+  WireWriter(packet).Le16(route_packet::kBodyOffset, slotPort);
+  return packet;
 }
 
 }  // namespace halvyn

@@ -21,33 +21,35 @@
 #include <optional>
 #include <span>
 
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 #include "routes/route_info.h"
 
 namespace halvyn {
 
 // The header is the relay protocol's own (relay/relay_packet.h).
-constexpr size_t kRoutePacketLength = relay_packet::kRouteFormSize;
-constexpr size_t kRouteCommandOffset = relay_packet::kCommandOffset;
-constexpr size_t kRouteCountOffset = relay_packet::kCountOffset;
-constexpr size_t kRouteRecordAreaOffset = relay_packet::kRecordOffset;
-constexpr size_t kRouteBodyOffset = relay_packet::kRecordFormSize;
+namespace route_packet {
+
+inline constexpr size_t kSize = relay_packet::kRouteFormSize;
+inline constexpr size_t kBodyOffset = relay_packet::kRecordFormSize;  // the CRouteInfo
 // A release needs the two bytes of its slot port.
-constexpr size_t kRouteReleaseMinLength = kRouteBodyOffset + 2;
-constexpr size_t kPortProbeMinLength = relay_packet::kMinimumSize;
+inline constexpr size_t kReleaseMinSize = kBodyOffset + 2;
+inline constexpr size_t kProbeMinSize = relay_packet::kMinimumSize;
 
-constexpr uint8_t kRouteRequestLetter = relay_packet::kRouteRequest;
-constexpr uint8_t kRouteTxReplyLetter = 'u';
-constexpr uint8_t kRouteRxReplyLetter = 'v';
-constexpr uint8_t kRouteReleaseLetter = relay_packet::kRouteRelease;
-constexpr uint8_t kRouteTxReleaseLetter = 't';
-constexpr uint8_t kRouteRxReleaseLetter = 's';
-constexpr uint8_t kPortProbeLetter = 'w';
+inline constexpr uint8_t kRequest = relay_packet::kRouteRequest;
+inline constexpr uint8_t kTxReply = 'u';
+inline constexpr uint8_t kRxReply = 'v';
+inline constexpr uint8_t kRelease = relay_packet::kRouteRelease;
+inline constexpr uint8_t kTxRelease = 't';
+inline constexpr uint8_t kRxRelease = 's';
+inline constexpr uint8_t kProbe = 'w';
 
-using RoutePacket = std::array<uint8_t, kRoutePacketLength>;
+}  // namespace route_packet
+
+using RoutePacket = std::array<uint8_t, route_packet::kSize>;
 
 // The request body (bytes 120..227) of an "r" of at least 228 bytes.
-CRouteInfo RouteRequestBody(std::span<const uint8_t, kRoutePacketLength> request);
+CRouteInfo RouteRequestBody(std::span<const uint8_t, route_packet::kSize> request);
 
 struct RouteReplies {
   RoutePacket u;  // to the request's tx_ip : tx_port
@@ -57,7 +59,7 @@ struct RouteReplies {
 // "u": the request with bytes 4..119 zeroed, letter "u", rx_port := slotPort.
 // "v": the same header, letter "v", the body as received with tx_port := slotPort.
 // Bytes 0, 1 and 3 are echoed from the request.
-RouteReplies BuildRouteReplies(std::span<const uint8_t, kRoutePacketLength> request,
+RouteReplies BuildRouteReplies(std::span<const uint8_t, route_packet::kSize> request,
                                uint16_t slotPort);
 
 // "t" or "s" (letter): "pr", the letter, bytes 3..119 zero, then the record.
@@ -68,5 +70,17 @@ std::optional<uint16_t> ReleaseSlotPort(std::span<const uint8_t> release);
 
 // True for a datagram of at least 120 bytes with "w" at byte 2.
 bool IsPortProbe(std::span<const uint8_t> datagram);
+
+// The body (bytes 120..227) of any datagram of at least 228 bytes: a reply
+// "u", "v", "t" or "s" as a client reads it; nullopt when shorter.
+std::optional<CRouteInfo> RouteBodyOf(std::span<const uint8_t> datagram);
+
+// The client's side (relay/relay_client_codec.h), both 228 bytes after the
+// sender's record form:
+// "r": a forward-route request with the given body.
+Datagram BuildRouteRequest(const ClientRecord& self, const CRouteInfo& route);
+// "x": the release of the route whose slot port is given, least significant
+// byte first at 120..121; the rest of the body zero.
+Datagram BuildRouteRelease(const ClientRecord& self, uint16_t slotPort);
 
 }  // namespace halvyn

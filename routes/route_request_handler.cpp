@@ -34,8 +34,8 @@ RouteRequestHandler::RouteRequestHandler(RouteState& state, const RouteProgramme
 void RouteRequestHandler::HandleRouteRequest(std::span<const uint8_t> packet,
                                              Ipv4Endpoint /*source*/,
                                              const DatagramSender& relaySocket) {
-  if (packet.size() < kRoutePacketLength) return;
-  const auto request = packet.first<kRoutePacketLength>();
+  if (packet.size() < route_packet::kSize) return;
+  const auto request = packet.first<route_packet::kSize>();
   const CRouteInfo body = RouteRequestBody(request);
 
   const std::optional<RouteGrant> grant = state_.AllocateRoute(body);
@@ -78,11 +78,11 @@ void RouteRequestHandler::HandleRouteRelease(std::span<const uint8_t> packet,
   }
   postRouteReleased_(*slot);
 
-  RoutePacket notice = BuildReleaseNotice(*record, kRouteTxReleaseLetter);
+  RoutePacket notice = BuildReleaseNotice(*record, route_packet::kTxRelease);
   // The protocol has no retries: a notice that cannot be sent is lost.
   SendRouteReply(relaySocket, notice, record->tx_endpoint(), relayCounters_);
 
-  notice[kRouteCommandOffset] = kRouteRxReleaseLetter;
+  notice[relay_packet::kCommandOffset] = route_packet::kRxRelease;
   Ipv4Endpoint rx = record->rx_endpoint();
   if (const std::optional<Ipv4Endpoint> client = clients_(record->rx_name())) rx.port = client->port;
   SendRouteReply(relaySocket, notice, rx, relayCounters_);

@@ -1,9 +1,8 @@
 // The datagrams halvyn-client sends, byte for byte, and that the server's own
 // readers take them as meant.
-#include "tools/client/client_packets.h"
-
 #include <gtest/gtest.h>
 
+#include "relay/relay_client_codec.h"
 #include "routes/route_packets.h"
 
 namespace halvyn {
@@ -88,6 +87,24 @@ TEST(ClientPackets, ReleaseCarriesTheSlotPortLeastSignificantByteFirst) {
   expected[121] = 0x38;
   EXPECT_EQ(release, expected);
   EXPECT_EQ(ReleaseSlotPort(release), 14368);
+}
+
+// An "h" of two clients as the relay sends it; the reader takes whole blocks
+// only and checks each block's "pr", "h" and count byte.
+TEST(ClientPackets, ClientListReadsWholeBlocksAndChecksEveryHeader) {
+  Datagram list = BuildRecordPacket('h', Alpha(), 2);
+  const Datagram second = BuildRecordPacket('h', NamedRecord("beta"), 2);
+  list.insert(list.end(), second.begin(), second.end());
+  ASSERT_TRUE(ClientListView(list).WellFormed());
+  EXPECT_EQ(ClientListView(list).record(1).name(), "beta");
+
+  list.push_back(0);  // a partial third block
+  EXPECT_EQ(ClientListView(list).size(), 2u);
+  EXPECT_FALSE(ClientListView(list).WellFormed());
+  list.pop_back();
+  list[120 + 3] = 3;  // the second block counts three
+  EXPECT_TRUE(ClientListView(list).HasListHeader(0));
+  EXPECT_FALSE(ClientListView(list).HasListHeader(1));
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "relay/relay_client_codec.h"
 #include "routes/route_packets.h"
-#include "tools/client/client_packets.h"
 
 namespace halvyn {
 namespace {

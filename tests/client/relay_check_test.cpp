@@ -7,9 +7,9 @@
 
 #include <sstream>
 
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 #include "tests/client/fake_relay.h"
-#include "tools/client/client_packets.h"
 
 namespace halvyn {
 namespace {

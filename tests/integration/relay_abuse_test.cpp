@@ -35,19 +35,19 @@ std::vector<uint8_t> RouteRequest(Ipv4Endpoint tx, Ipv4Endpoint rx) {
   body.set_rx_name("beta");
   body.set_rx_ip(rx.address);
   body.set_rx_port(rx.port);
-  std::vector<uint8_t> packet(kRoutePacketLength, 0);
+  std::vector<uint8_t> packet(route_packet::kSize, 0);
   packet[0] = 'p';
   packet[1] = 'r';
-  packet[2] = kRouteRequestLetter;
-  body.WriteTo(std::span(packet).subspan<kRouteBodyOffset, CRouteInfo::kSize>());
+  packet[2] = route_packet::kRequest;
+  body.WriteTo(std::span(packet).subspan<route_packet::kBodyOffset, route_info::kSize>());
   return packet;
 }
 
 std::vector<uint8_t> Release(uint16_t slotPort) {
-  std::vector<uint8_t> packet(kRoutePacketLength, 0);
+  std::vector<uint8_t> packet(route_packet::kSize, 0);
   packet[0] = 'p';
   packet[1] = 'r';
-  packet[2] = kRouteReleaseLetter;
+  packet[2] = route_packet::kRelease;
   packet[120] = uint8_t(slotPort);
   packet[121] = uint8_t(slotPort >> 8);
   return packet;

@@ -61,8 +61,8 @@ void Expect(TestClient& client, char letter) {
 std::vector<uint8_t> RoutePacket(uint8_t letter, const CRouteInfo& route) {
   std::vector<uint8_t> packet(relay_packet::kRouteFormSize, 0);
   relay_packet::WriteHeader(packet.data(), letter, 0);
-  route.WriteTo(std::span<uint8_t, CRouteInfo::kSize>(packet.data() + relay_packet::kRecordFormSize,
-                                                      CRouteInfo::kSize));
+  route.WriteTo(std::span<uint8_t, route_info::kSize>(packet.data() + relay_packet::kRecordFormSize,
+                                                      route_info::kSize));
   return packet;
 }
 

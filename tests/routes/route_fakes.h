@@ -88,24 +88,24 @@ namespace halvyn::testing {
 // An "r" datagram: "pr", "r", the count byte, a record area of 0xEE bytes
 // (which every reply must zero), the body, and 0xDD up to `length`.
 inline std::vector<uint8_t> RouteRequestPacket(const CRouteInfo& body, uint8_t countByte = 0x5A,
-                                               size_t length = kRoutePacketLength) {
-  std::vector<uint8_t> packet(std::max(length, kRoutePacketLength), 0xDD);
+                                               size_t length = route_packet::kSize) {
+  std::vector<uint8_t> packet(std::max(length, route_packet::kSize), 0xDD);
   std::fill(packet.begin() + 4, packet.begin() + 120, uint8_t{0xEE});
   packet[0] = 'p';
   packet[1] = 'r';
-  packet[2] = kRouteRequestLetter;
+  packet[2] = route_packet::kRequest;
   packet[3] = countByte;
-  body.WriteTo(std::span(packet).subspan<kRouteBodyOffset, CRouteInfo::kSize>());
+  body.WriteTo(std::span(packet).subspan<route_packet::kBodyOffset, route_info::kSize>());
   packet.resize(length);
   return packet;
 }
 
 // An "x" datagram naming slotPort, `length` bytes long (at least 122 to carry it).
-inline std::vector<uint8_t> ReleasePacket(uint16_t slotPort, size_t length = kRoutePacketLength) {
+inline std::vector<uint8_t> ReleasePacket(uint16_t slotPort, size_t length = route_packet::kSize) {
   std::vector<uint8_t> packet(std::max<size_t>(length, 122), 0);
   packet[0] = 'p';
   packet[1] = 'r';
-  packet[2] = kRouteReleaseLetter;
+  packet[2] = route_packet::kRelease;
   packet[120] = uint8_t(slotPort);
   packet[121] = uint8_t(slotPort >> 8);
   packet.resize(length);
@@ -115,7 +115,7 @@ inline std::vector<uint8_t> ReleasePacket(uint16_t slotPort, size_t length = kRo
 // A request body from alpha (198.51.100.7:5000) to beta (203.0.113.9:6000),
 // every uninterpreted byte set to a recognisable value.
 inline CRouteInfo AlphaToBetaRequest(uint8_t txChanCount, uint8_t rxChanCount = 0) {
-  std::array<uint8_t, CRouteInfo::kSize> bytes;
+  std::array<uint8_t, route_info::kSize> bytes;
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(0x80 + i);
   CRouteInfo body{bytes};
   body.set_tx_param(0x1234);

@@ -18,7 +18,7 @@ std::vector<uint8_t> Slice(std::span<const uint8_t> bytes, size_t from, size_t c
 }
 
 TEST(RouteInfoTest, ReadsEveryFieldAtItsOffsetAndOrder) {
-  std::array<uint8_t, CRouteInfo::kSize> bytes{};
+  std::array<uint8_t, route_info::kSize> bytes{};
   const std::vector<uint8_t> fields[] = {Bytes({0x34, 0x12}),
                                          Bytes({198, 51, 100, 7}),
                                          Bytes({0x88, 0x13}),
@@ -95,12 +95,12 @@ TEST(RouteRepliesTest, RefusalCarriesSlotPortZero) {
 TEST(RouteReleaseNoticeTest, CarriesTheStoredRecordWithZeroHeaderBytes) {
   CRouteInfo record = AlphaToBetaRequest(2);
   record.set_tx_chans({3, 4, 0, 0, 0, 0, 0, 0});
-  const RoutePacket t = BuildReleaseNotice(record, kRouteTxReleaseLetter);
+  const RoutePacket t = BuildReleaseNotice(record, route_packet::kTxRelease);
   EXPECT_EQ(Slice(t, 0, 3), Bytes({'p', 'r', 't'}));
   EXPECT_TRUE(std::all_of(t.begin() + 3, t.begin() + 120, [](uint8_t b) { return b == 0; }));
   EXPECT_EQ(Slice(t, 120, 108), Slice(record.bytes(), 0, 108));
   EXPECT_EQ(Slice(t, 132, 8), Bytes({3, 4, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(BuildReleaseNotice(record, kRouteRxReleaseLetter)[2], 's');
+  EXPECT_EQ(BuildReleaseNotice(record, route_packet::kRxRelease)[2], 's');
 }
 
 TEST(RouteReleaseSlotPortTest, NeedsBothBytesOfTheSlotPort) {

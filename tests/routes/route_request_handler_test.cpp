@@ -26,11 +26,11 @@ class RouteRequestHandlerTest : public ::testing::Test {
  protected:
   RouteRequestHandlerTest() { state.ResetForDeviceSelection(kDevice); }
 
-  void Request(uint8_t k, size_t length = kRoutePacketLength) {
+  void Request(uint8_t k, size_t length = route_packet::kSize) {
     handler.HandleRouteRequest(RouteRequestPacket(AlphaToBetaRequest(k), 0x5A, length), kRequester,
                                sender);
   }
-  void Release(uint16_t slotPort, size_t length = kRoutePacketLength) {
+  void Release(uint16_t slotPort, size_t length = route_packet::kSize) {
     handler.HandleRouteRelease(ReleasePacket(slotPort, length), kRequester, sender);
   }
 
@@ -173,7 +173,7 @@ TEST_F(RouteRequestHandlerTest, RepliesToAZeroAddressOrPortAreNotSent) {
   CRouteInfo body = AlphaToBetaRequest(1);
   body.set_tx_ip(0);
   body.set_rx_port(0);
-  handler.HandleRouteRequest(RouteRequestPacket(body, 0, kRoutePacketLength), kRequester, sender);
+  handler.HandleRouteRequest(RouteRequestPacket(body, 0, route_packet::kSize), kRequester, sender);
   EXPECT_TRUE(sender.Sent().empty());
   EXPECT_EQ(state.routeSlotMask(), 1u);  // the route is granted as before
 }

@@ -5,10 +5,10 @@
 #include <set>
 
 #include "platform/byte_order.h"
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 #include "tests/soak/soak_clock.h"
 #include "tests/soak/soak_settings.h"
-#include "tools/client/client_packets.h"
 
 namespace halvyn::testing::soak {
 
@@ -16,7 +16,7 @@ namespace {
 
 // A "p" carries a sequence number in its sender's own record bytes (which
 // the server passes on unchanged), so each delivery can be matched.
-constexpr size_t kNonceOffset = 68;
+constexpr size_t kNonceOffset = client_record::kClientTailOffset;
 const uint32_t kLoopback = NetworkAddress(127, 0, 0, 1);
 
 std::string NameOf(int i) {
@@ -47,7 +47,8 @@ ClientFleet::ClientFleet(InNamespace inNamespace, Ipv4Endpoint relay, std::mt199
     c.record.set_name(c.name);
     // The client's own bytes: a pattern the server must pass on unchanged.
     for (size_t b = 32; b < 48; ++b) c.record.bytes[b] = uint8_t(i + b);
-    for (size_t b = 68; b < ClientRecord::kSize; ++b) c.record.bytes[b] = uint8_t(3 * i + b);
+    for (size_t b = client_record::kClientTailOffset; b < client_record::kSize; ++b)
+      c.record.bytes[b] = uint8_t(3 * i + b);
     c.record.set_p2p_ip(NetworkAddress(10, 99, uint8_t(i >> 8), uint8_t(i)));
     c.record.set_p2p_port(uint16_t(20000 + i));
     byName_[c.name] = i;
@@ -283,13 +284,13 @@ void ClientFleet::Poll(int timeoutMs) {
 void ClientFleet::OnDatagram(int i, std::span<const uint8_t> bytes, size_t length) {
   ++counters_.received;
   const std::string& name = clients_[size_t(i)].name;
-  if (length < relay_packet::kRecordFormSize || bytes[0] != relay_packet::kMagic0 ||
-      bytes[1] != relay_packet::kMagic1) {
+  const auto packet = RelayPacketView::Of(bytes.first(std::min(length, bytes.size())));
+  if (!packet) {
     findings_.Add("a client received a datagram that is no relay packet",
                   name + ": " + std::to_string(length) + " bytes");
     return;
   }
-  switch (bytes[relay_packet::kCommandOffset]) {
+  switch (packet->letter()) {
     case relay_packet::kLoginAccepted:
       CheckLoginReply(i, bytes.first(std::min(length, bytes.size())));
       if (length != relay_packet::kRecordFormSize)
@@ -300,7 +301,7 @@ void ClientFleet::OnDatagram(int i, std::span<const uint8_t> bytes, size_t lengt
       if (i == int(kObserverTag)) CheckList(bytes, length);
       break;
     case relay_packet::kInfo:
-      if (length != relay_packet::kRecordFormSize || bytes[relay_packet::kCountOffset] != 0)
+      if (length != relay_packet::kRecordFormSize || packet->count() != 0)
         findings_.Add("\"i\" broadcast malformed", name + ": " + std::to_string(length));
       break;
     case relay_packet::kConnect:
@@ -314,13 +315,13 @@ void ClientFleet::OnDatagram(int i, std::span<const uint8_t> bytes, size_t lengt
       break;
     default:
       findings_.Add("a client received an unknown letter",
-                    name + ": '" + char(bytes[relay_packet::kCommandOffset]) + "'");
+                    name + ": '" + char(packet->letter()) + "'");
   }
 }
 
 void ClientFleet::CheckLoginReply(int i, std::span<const uint8_t> bytes) {
   Client& c = clients_[size_t(i)];
-  const ClientRecord echoed = ClientRecord::FromBytes(bytes.data() + relay_packet::kRecordOffset);
+  const ClientRecord echoed = RelayPacketView::Of(bytes)->record();
   // The stored record: the client's bytes with the address and port the
   // server saw, and its tick.
   ClientRecord expected = c.loginRecord;
@@ -338,20 +339,19 @@ void ClientFleet::CheckList(std::span<const uint8_t> bytes, size_t length) {
                   std::to_string(length));
     return;
   }
-  const size_t n = length / relay_packet::kRecordFormSize;
+  const ClientListView list(bytes.first(length));
+  const size_t n = list.size();
   if (n > size_t(kClientCount))
     findings_.Add("\"h\" list longer than the clients that exist", std::to_string(n));
   std::set<std::string_view> names;
   lastList_.clear();
   lastListAt_ = NowMs();
   for (size_t k = 0; k < n; ++k) {
-    const uint8_t* block = bytes.data() + k * relay_packet::kRecordFormSize;
-    if (block[0] != relay_packet::kMagic0 || block[1] != relay_packet::kMagic1 ||
-        block[2] != relay_packet::kClientList || block[3] != uint8_t(n)) {
+    if (!list.HasListHeader(k)) {
       findings_.Add("\"h\" block without its header", "block " + std::to_string(k));
       return;
     }
-    const ClientRecord record = ClientRecord::FromBytes(block + relay_packet::kRecordOffset);
+    const ClientRecord record = list.record(k);
     const auto known = byName_.find(record.name());
     if (known == byName_.end()) {
       findings_.Add("\"h\" lists a name no client used", std::string(record.name()));
@@ -383,7 +383,8 @@ void ClientFleet::CheckConnect(int i, std::span<const uint8_t> bytes, size_t len
     findings_.Add("forwarded \"p\" is not 120 bytes", name + ": " + std::to_string(length));
     return;
   }
-  const uint8_t* record = bytes.data() + relay_packet::kRecordOffset;
+  const ClientRecord forwarded = RelayPacketView::Of(bytes)->record();
+  const uint8_t* record = forwarded.bytes.data();
   const uint64_t nonce =
       LoadLe32(record + kNonceOffset) | uint64_t(LoadLe32(record + kNonceOffset + 4)) << 32;
   const auto sent = connects_.find(nonce);

@@ -145,7 +145,7 @@ class ClientFleet {
   struct SentConnect {
     int sender;
     int target;
-    std::array<uint8_t, ClientRecord::kSize> record;
+    std::array<uint8_t, client_record::kSize> record;
   };
   std::map<uint64_t, SentConnect> connects_;  // by the nonce in the sender's record
   uint64_t nextNonce_ = 1;

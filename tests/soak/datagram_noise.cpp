@@ -58,9 +58,9 @@ std::vector<uint8_t> DatagramNoise::RelayNoise() {
     // Names of real clients start "soak-": a noise name never does.
     packet[4] = '#';
     if (letter == relay_packet::kConnect && packet.size() > 120) packet[120] = '#';
-    if (letter == kRouteRequestLetter && packet.size() >= kRoutePacketLength)
+    if (letter == route_packet::kRequest && packet.size() >= route_packet::kSize)
       packet.resize(120 + random_() % 108);  // too short to be a route request
-    if (letter == kRouteReleaseLetter && packet.size() >= kRouteReleaseMinLength) {
+    if (letter == route_packet::kRelease && packet.size() >= route_packet::kReleaseMinSize) {
       // Slot ports around the valid range, never inside it.
       const uint16_t port = random_() % 2 ? uint16_t(random_() % kFirstSlotPort)
                                           : uint16_t(kLastSlotPort + 1 + random_() % 100);
@@ -75,8 +75,9 @@ std::vector<uint8_t> DatagramNoise::SlotNoise() {
   // At most the listener's 512 bytes (a longer one ends it, by design), and
   // never a probe: "w" at byte 2 of 120 bytes or more.
   std::vector<uint8_t> packet = RandomBytes(random_() % 513);
-  if (packet.size() > 2 && random_() % 3 == 0) packet[2] = kPortProbeLetter;
-  if (packet.size() >= kPortProbeMinLength && packet[2] == kPortProbeLetter) packet[2] = 'W';
+  if (packet.size() > 2 && random_() % 3 == 0) packet[2] = route_packet::kProbe;
+  if (packet.size() >= route_packet::kProbeMinSize && packet[2] == route_packet::kProbe)
+    packet[2] = 'W';
   return packet;
 }
 
@@ -99,7 +100,7 @@ std::vector<uint8_t> DatagramNoise::DeviceSocketNoise() {
 }
 
 std::vector<uint8_t> DatagramNoise::DiscoveryNoise() {
-  using Layout = DeviceAnnouncementLayout;
+  namespace Layout = device_announcement;
   const size_t length = random_() % 2 ? Layout::kSize + random_() % 3 - 1 : random_() % 200;
   std::vector<uint8_t> packet = RandomBytes(length);
   if (packet.size() == Layout::kSize && random_() % 2) {

@@ -4,12 +4,12 @@
 #include <bit>
 
 #include "platform/byte_order.h"
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 #include "routes/route_blocks.h"
 #include "routes/route_packets.h"
 #include "tests/soak/soak_clock.h"
 #include "tests/soak/soak_settings.h"
-#include "tools/client/client_packets.h"
 
 namespace halvyn::testing::soak {
 
@@ -77,7 +77,7 @@ bool RouteDriver::Request(int64_t now, int k) {
   while (route.rx == route.tx);
   CRouteInfo& body = route.request;
   // The bytes the server does not interpret must come back unchanged in "u" and "v".
-  std::array<uint8_t, CRouteInfo::kSize> raw{};
+  std::array<uint8_t, route_info::kSize> raw{};
   for (uint8_t& b : raw) b = uint8_t(random_());
   body = CRouteInfo(raw);
   body.set_tx_param(uint16_t(random_()));
@@ -159,31 +159,31 @@ void RouteDriver::Step(int64_t now) {
 
 void RouteDriver::OnReply(int client, std::span<const uint8_t> datagram) {
   const uint8_t letter = datagram.size() > 2 ? datagram[2] : 0;
-  if (datagram.size() != kRoutePacketLength) {
+  if (datagram.size() != route_packet::kSize) {
     findings_.Add("a route reply is not 228 bytes",
                   std::string(1, char(letter)) + ": " + std::to_string(datagram.size()));
     return;
   }
-  if (letter == kRouteTxReplyLetter || letter == kRouteRxReplyLetter) {
+  if (letter == route_packet::kTxReply || letter == route_packet::kRxReply) {
     if (!request_) {
       findings_.Add("a route reply came with no request in flight", std::string(1, char(letter)));
       return;
     }
-    const int expected = letter == kRouteTxReplyLetter ? request_->route.tx : request_->route.rx;
+    const int expected = letter == route_packet::kTxReply ? request_->route.tx : request_->route.rx;
     if (client != expected) findings_.Add("a route reply reached the wrong endpoint", "");
-    auto& slot = letter == kRouteTxReplyLetter ? request_->u : request_->v;
+    auto& slot = letter == route_packet::kTxReply ? request_->u : request_->v;
     if (slot) findings_.Add("a route reply came twice", std::string(1, char(letter)));
     slot.emplace();
     std::copy(datagram.begin(), datagram.end(), slot->begin());
     if (request_->u && request_->v) Judge(NowMs());
     return;
   }
-  if (letter == kRouteTxReleaseLetter || letter == kRouteRxReleaseLetter) {
+  if (letter == route_packet::kTxRelease || letter == route_packet::kRxRelease) {
     if (!release_) {
       findings_.Add("a release notice came with no release in flight", "");
       return;
     }
-    const bool tx = letter == kRouteTxReleaseLetter;
+    const bool tx = letter == route_packet::kTxRelease;
     if (client != (tx ? release_->route.tx : release_->route.rx))
       findings_.Add("a release notice reached the wrong endpoint", SlotText(release_->slot));
     (tx ? release_->gotT : release_->gotS) = true;
@@ -196,10 +196,8 @@ void RouteDriver::Judge(int64_t now) {
   request_.reset();
   const auto& u = *pending.u;
   const auto& v = *pending.v;
-  const CRouteInfo uBody(
-      std::span<const uint8_t, CRouteInfo::kSize>(&u[kRouteBodyOffset], CRouteInfo::kSize));
-  const CRouteInfo vBody(
-      std::span<const uint8_t, CRouteInfo::kSize>(&v[kRouteBodyOffset], CRouteInfo::kSize));
+  const CRouteInfo uBody = *RouteBodyOf(u);
+  const CRouteInfo vBody = *RouteBodyOf(v);
   const uint16_t slotPort = uBody.rx_port();
 
   // Headers, the zeroed record area, and the bodies: each endpoint finds the
@@ -208,7 +206,7 @@ void RouteDriver::Judge(int64_t now) {
   for (const auto* reply : {&u, &v}) {
     wellFormed = wellFormed && (*reply)[0] == 'p' && (*reply)[1] == 'r' &&
                  (*reply)[relay_packet::kCountOffset] == pending.countByte &&
-                 std::all_of(reply->begin() + 4, reply->begin() + kRouteBodyOffset,
+                 std::all_of(reply->begin() + 4, reply->begin() + route_packet::kBodyOffset,
                              [](uint8_t b) { return b == 0; });
   }
   CRouteInfo expectU = pending.route.request;
@@ -260,11 +258,11 @@ void RouteDriver::CheckNotice(const PendingRelease& release, std::span<const uin
                               uint8_t letter) {
   CRouteInfo expected = release.route.request;
   expected.set_tx_chans(release.route.channels);
-  const CRouteInfo body(std::span<const uint8_t, CRouteInfo::kSize>(
-      datagram.data() + kRouteBodyOffset, CRouteInfo::kSize));
-  const bool headerOk = datagram[0] == 'p' && datagram[1] == 'r' &&
-                        std::all_of(datagram.begin() + 3, datagram.begin() + kRouteBodyOffset,
-                                    [](uint8_t b) { return b == 0; });
+  const CRouteInfo body = *RouteBodyOf(datagram);
+  const bool headerOk =
+      datagram[0] == 'p' && datagram[1] == 'r' &&
+      std::all_of(datagram.begin() + 3, datagram.begin() + route_packet::kBodyOffset,
+                  [](uint8_t b) { return b == 0; });
   if (!headerOk || body != expected) {
     findings_.Add("a release notice does not carry the stored record with its channels",
                   std::string(1, char(letter)) + " for " + SlotText(release.slot) + ": channels " +
@@ -320,7 +318,7 @@ void RouteDriver::Pump(int64_t now) {
                            now - c.listedSince > Scaled(500);
     }
     route->learntPort = rx.socket->LocalEndpoint().port;
-    fleet_.Send(route->rx, BuildRecordPacket(kPortProbeLetter, rx.record),
+    fleet_.Send(route->rx, BuildRecordPacket(route_packet::kProbe, rx.record),
                 {kLoopback, SlotPort(s)});
     route->probedAt = now;
     ++counters_.probes;

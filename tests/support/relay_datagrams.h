@@ -1,37 +1,28 @@
-// Builders for relay datagrams as a client sends them.
+// Relay datagrams as a client sends them, for tests: the client codec's
+// builders under the names the tests use.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
-#include "platform/byte_order.h"
 #include "relay/client_record.h"
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 
 namespace halvyn::testing {
 
+using halvyn::NamedRecord;
+
 // A 120-byte record-form datagram: "pr", letter, count byte, then the record.
 inline std::vector<uint8_t> RecordForm(uint8_t letter, const ClientRecord& record,
                                        uint8_t count = 0) {
-  std::vector<uint8_t> packet(relay_packet::kRecordFormSize, 0);
-  relay_packet::WriteHeader(packet.data(), letter, count);
-  std::copy(record.bytes.begin(), record.bytes.end(), packet.begin() + relay_packet::kRecordOffset);
-  return packet;
-}
-
-inline ClientRecord NamedRecord(std::string_view name) {
-  ClientRecord record;
-  record.set_name(name);
-  return record;
+  return BuildRecordPacket(letter, record, count);
 }
 
 // A client's "p": its own record, then the target's name and its zero.
 inline std::vector<uint8_t> ConnectRequest(const ClientRecord& sender, std::string_view target) {
-  std::vector<uint8_t> packet = RecordForm(relay_packet::kConnect, sender);
-  packet.resize(relay_packet::kTargetNameOffset + target.size() + 1, 0);
-  std::copy(target.begin(), target.end(), packet.begin() + relay_packet::kTargetNameOffset);
-  return packet;
+  return BuildConnectRequest(sender, target, /*nameField=*/0);
 }
 
 }  // namespace halvyn::testing

@@ -119,7 +119,7 @@ bool ClientSession::Execute(const ClientCommand& command) {
       Route(command.route);
       break;
     case Kind::kProbe:
-      Send(BuildRecordPacket(kPortProbeLetter, Self()), {server_.address, command.port});
+      Send(BuildRecordPacket(route_packet::kProbe, Self()), {server_.address, command.port});
       break;
     case Kind::kRelease:
       Send(BuildRouteRelease(Self(), command.port), server_);
@@ -192,15 +192,15 @@ bool ClientSession::Expect(uint8_t letter, uint32_t timeoutMs) {
 }
 
 void ClientSession::Remember(std::span<const uint8_t> datagram) {
-  if (!relay_packet::IsAccepted(datagram)) return;
-  const uint8_t letter = datagram[relay_packet::kCommandOffset];
+  const auto packet = RelayPacketView::Of(datagram);
+  if (!packet) return;
+  const uint8_t letter = packet->letter();
   if (letter != relay_packet::kLoginAccepted && letter != relay_packet::kClientList) return;
   // A new list replaces the old one; a "g" adds the client's own entry.
   if (letter == relay_packet::kClientList) addresses_.clear();
-  for (size_t offset = 0; offset + relay_packet::kRecordFormSize <= datagram.size();
-       offset += relay_packet::kRecordFormSize) {
-    const ClientRecord record =
-        ClientRecord::FromBytes(datagram.data() + offset + relay_packet::kRecordOffset);
+  const ClientListView records(datagram);
+  for (size_t k = 0; k < records.size(); ++k) {
+    const ClientRecord record = records.record(k);
     addresses_[std::string(record.name())] = {record.ip(), record.port()};
   }
 }
@@ -218,7 +218,7 @@ void ClientSession::ReceiveLoop() {
     {
       MutexLock lock(mutex_);
       Remember(datagram);
-      if (relay_packet::IsAccepted(datagram)) ++unclaimed_[datagram[relay_packet::kCommandOffset]];
+      if (const auto packet = RelayPacketView::Of(datagram)) ++unclaimed_[packet->letter()];
     }
     changed_.notify_all();
   }

@@ -24,8 +24,8 @@
 #include "platform/mutex.h"
 #include "platform/udp_socket.h"
 #include "relay/client_record.h"
+#include "relay/relay_client_codec.h"
 #include "tools/client/client_command.h"
-#include "tools/client/client_packets.h"
 #include "tools/client/line_output.h"
 
 namespace halvyn {

@@ -1,9 +1,8 @@
 #include "tools/client/datagram_text.h"
 
-#include <cstring>
-
-#include "platform/byte_order.h"
+#include "platform/wire_reader.h"
 #include "relay/client_record.h"
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
 #include "routes/route_info.h"
 #include "routes/route_packets.h"
@@ -33,21 +32,8 @@ std::string AddressText(uint32_t networkOrder) {
   return DottedText(networkOrder);
 }
 
-ClientRecord RecordOf(std::span<const uint8_t> datagram) {
-  return ClientRecord::FromBytes(datagram.data() + relay_packet::kRecordOffset);
-}
-
 std::string P2pText(const ClientRecord& record) {
   return EndpointText({record.p2p_ip(), record.p2p_port()});
-}
-
-// The NUL-terminated text from offset to the end of the datagram.
-std::string_view TextAt(std::span<const uint8_t> datagram, size_t offset) {
-  if (offset >= datagram.size()) return {};
-  const char* text = reinterpret_cast<const char*>(datagram.data() + offset);
-  const size_t room = datagram.size() - offset;
-  const void* zero = std::memchr(text, 0, room);
-  return {text, zero ? size_t(static_cast<const char*>(zero) - text) : room};
 }
 
 void AddRoute(Line& line, const CRouteInfo& route, bool withChannels) {
@@ -69,17 +55,13 @@ void AddRoute(Line& line, const CRouteInfo& route, bool withChannels) {
       .Add("tx_param", route.tx_param());
 }
 
-CRouteInfo RouteOf(std::span<const uint8_t> datagram) {
-  return CRouteInfo(std::span<const uint8_t, CRouteInfo::kSize>(datagram.data() + kRouteBodyOffset,
-                                                                CRouteInfo::kSize));
-}
-
 // Adds the fields of a well-formed datagram; false when it is too short for
 // its letter's form.
-bool AddFields(Line& line, Direction direction, uint8_t letter, std::span<const uint8_t> datagram) {
+bool AddFields(Line& line, Direction direction, RelayPacketView datagram) {
   const bool sent = direction == Direction::kSent;
-  const bool routeForm = datagram.size() >= kRoutePacketLength;
-  const ClientRecord record = RecordOf(datagram);
+  const bool routeForm = datagram.isRouteForm();
+  const ClientRecord record = datagram.record();
+  const uint8_t letter = datagram.letter();
   switch (letter) {
     case 'e':
     case 'f':
@@ -102,11 +84,11 @@ bool AddFields(Line& line, Direction direction, uint8_t letter, std::span<const 
       }
       return true;
     case 'h': {
-      const size_t count = datagram.size() / relay_packet::kRecordFormSize;
+      const ClientListView list(datagram.bytes());
+      const size_t count = list.size();
       std::string names, addresses;
       for (size_t k = 0; k < count; ++k) {
-        const ClientRecord entry = ClientRecord::FromBytes(
-            datagram.data() + k * relay_packet::kRecordFormSize + relay_packet::kRecordOffset);
+        const ClientRecord entry = list.record(k);
         if (k > 0) {
           names += ',';
           addresses += ',';
@@ -120,7 +102,8 @@ bool AddFields(Line& line, Direction direction, uint8_t letter, std::span<const 
     case 'p':
       if (sent) {
         line.Add("name", FieldText(record.name()))
-            .Add("to", FieldText(TextAt(datagram, relay_packet::kTargetNameOffset)));
+            .Add("to", FieldText(WireReader(datagram.bytes())
+                                     .TextAt(relay_packet::kTargetNameOffset, datagram.size())));
       } else {
         line.Add("from", FieldText(record.name())).Add("p2p", P2pText(record));
       }
@@ -128,12 +111,12 @@ bool AddFields(Line& line, Direction direction, uint8_t letter, std::span<const 
     case 'r':
       if (!routeForm) return false;
       line.Add("name", FieldText(record.name()));
-      AddRoute(line, RouteOf(datagram), false);
+      AddRoute(line, *RouteBodyOf(datagram.bytes()), false);
       return true;
     case 'u':
     case 'v': {
       if (!routeForm) return false;
-      const CRouteInfo route = RouteOf(datagram);
+      const CRouteInfo route = *RouteBodyOf(datagram.bytes());
       line.Add("slot_port", letter == 'u' ? route.rx_port() : route.tx_port());
       AddRoute(line, route, false);
       return true;
@@ -141,10 +124,10 @@ bool AddFields(Line& line, Direction direction, uint8_t letter, std::span<const 
     case 't':
     case 's':
       if (!routeForm) return false;
-      AddRoute(line, RouteOf(datagram), true);
+      AddRoute(line, *RouteBodyOf(datagram.bytes()), true);
       return true;
     case 'x': {
-      const auto slotPort = ReleaseSlotPort(datagram);
+      const auto slotPort = ReleaseSlotPort(datagram.bytes());
       if (!slotPort) return false;
       line.Add("name", FieldText(record.name())).Add("slot_port", *slotPort);
       return true;
@@ -184,10 +167,10 @@ std::string DescribeDatagram(Direction direction, std::span<const uint8_t> datag
   const char* head = direction == Direction::kSent ? "sent " : "recv ";
   const char* peerKey = direction == Direction::kSent ? "dst" : "src";
   std::string text;
-  if (relay_packet::IsAccepted(datagram)) {
-    const uint8_t letter = datagram[relay_packet::kCommandOffset];
-    Line line(head + FieldText(std::string_view(reinterpret_cast<const char*>(&letter), 1)));
-    if (AddFields(line, direction, letter, datagram)) {
+  if (const auto packet = RelayPacketView::Of(datagram)) {
+    const char letter = char(packet->letter());
+    Line line(head + FieldText(std::string_view(&letter, 1)));
+    if (AddFields(line, direction, *packet)) {
       line.Add("size", datagram.size()).Add(peerKey, EndpointText(peer));
       return line.Take();
     }

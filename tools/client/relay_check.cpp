@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "relay/relay_client_codec.h"
 #include "relay/relay_packet.h"
-#include "tools/client/client_packets.h"
 #include "tools/client/datagram_text.h"
 
 namespace halvyn {
@@ -75,7 +75,7 @@ class CheckRun {
         accepted = Clock::now();
         seenAs = {RecordAt(*datagram, 0).ip(), RecordAt(*datagram, 0).port()};
       } else if (letter == relay_packet::kClientList && !listed) {
-        const size_t count = datagram->size() / relay_packet::kRecordFormSize;
+        const size_t count = ClientListView(*datagram).size();
         for (size_t k = 0; k < count; ++k) {
           if (RecordAt(*datagram, k).name() == options_.name) {
             listed = Clock::now();
@@ -149,9 +149,9 @@ class CheckRun {
     return std::nullopt;
   }
 
+  // datagram is a relay packet (ReceiveBefore takes no other), so block 0 is there.
   static ClientRecord RecordAt(const std::vector<uint8_t>& datagram, size_t block) {
-    return ClientRecord::FromBytes(datagram.data() + block * relay_packet::kRecordFormSize +
-                                   relay_packet::kRecordOffset);
+    return ClientListView(datagram).record(block);
   }
 
   void Pass(const std::string& text) { out_.Print("PASS " + text); }

@@ -11,7 +11,7 @@ namespace halvyn::devsim {
 
 namespace {
 
-constexpr size_t kPrefixSize = sizeof kDevicePacketPrefix;
+constexpr size_t kPrefixSize = sizeof device_write_packet::kPrefix;
 constexpr size_t kBlockHeaderSize = 6;  // register, flags/length, two zero bytes
 constexpr size_t kSingleWriteSize = 8;  // register, 0x80 00 00 00, value
 constexpr uint8_t kBlockFlags = 0xC0;
@@ -22,7 +22,7 @@ constexpr uint8_t kSingleFlags = 0x80;
 AppliedDatagram RegisterImage::Apply(std::span<const uint8_t> datagram) {
   AppliedDatagram applied;
   if (datagram.size() < kPrefixSize ||
-      std::memcmp(datagram.data(), kDevicePacketPrefix, kPrefixSize) != 0)
+      std::memcmp(datagram.data(), device_write_packet::kPrefix, kPrefixSize) != 0)
     return applied;
   const uint8_t* bytes = datagram.data();
   const size_t size = datagram.size();
