@@ -11,7 +11,8 @@ ClientSet::ClientSet(size_t count, size_t receiveSize)
 
 ClientSet::ClientSet(size_t count, size_t receiveSize,
                      const std::function<uint32_t(size_t)>& addressOf, int receiveBufferBytes)
-    : batch_(16, receiveSize, ReceiveBatch::Oversized::kKeepHead), ready_(std::max<size_t>(count, 1)) {
+    : batch_(16, receiveSize, ReceiveBatch::Oversized::kKeepHead),
+      ready_(std::max<size_t>(count, 1)) {
   ok_ = poller_.valid();
   for (size_t i = 0; i < count && ok_; ++i) {
     auto socket = std::make_unique<UdpSocket>();

@@ -18,8 +18,7 @@ void CHalvynDlg::LoadPublicAddressFile() {
 
 void CHalvynDlg::SavePublicAddressFile() {
   std::string error;
-  if (halvyn::SavePublicAddressFile(kPublicAddressFileName, publicAddressText_, relayPort_,
-                                    &error))
+  if (halvyn::SavePublicAddressFile(kPublicAddressFileName, publicAddressText_, relayPort_, &error))
     return;
   if (options_.errorOut)
     *options_.errorOut << error << " (the new address is shown but not kept)" << std::endl;

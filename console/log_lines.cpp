@@ -31,15 +31,20 @@ std::string Endpoint(const ClientRecord& record) {
 
 }  // namespace
 
-std::string LoginLine(const ClientRecord& record) { return Endpoint(record) + ")login.\r\n"; }
+std::string LoginLine(const ClientRecord& record) {
+  return Endpoint(record) + ")login.\r\n";
+}
 
-std::string LogoutLine(const ClientRecord& record) { return Endpoint(record) + " ) logout.\r\n"; }
+std::string LogoutLine(const ClientRecord& record) {
+  return Endpoint(record) + " ) logout.\r\n";
+}
 
-std::string TimeoutLine(const ClientRecord& record) { return Endpoint(record) + ") timeout.\r\n"; }
+std::string TimeoutLine(const ClientRecord& record) {
+  return Endpoint(record) + ") timeout.\r\n";
+}
 
 std::string ClientInfoLine(const ClientRecord& record) {
-  return LoggedName(record.name()) + "  p2p_port : " + std::to_string(record.p2p_port()) +
-         ".\r\n";
+  return LoggedName(record.name()) + "  p2p_port : " + std::to_string(record.p2p_port()) + ".\r\n";
 }
 
 }  // namespace halvyn

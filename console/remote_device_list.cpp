@@ -19,10 +19,9 @@ bool LessIgnoringCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 void RemoteDeviceList::Add(std::string_view name) {
-  auto at = std::upper_bound(entries_.begin(), entries_.end(), name,
-                             [](std::string_view n, const std::string& e) {
-                               return LessIgnoringCase(n, e);
-                             });
+  auto at = std::upper_bound(
+      entries_.begin(), entries_.end(), name,
+      [](std::string_view n, const std::string& e) { return LessIgnoringCase(n, e); });
   entries_.insert(at, std::string(name));
 }
 

@@ -2,8 +2,8 @@
 // RelayDispatcher with a real ClientTable, the forward-route handler behind
 // "r" and "x", and the real window (CHalvynDlg) handling the console notices.
 // The relay's defences run with small limits. The transport is a fake that
-// checks every datagram the server sends; the clock is a fake the input moves. After every step the client table, the
-// remote-device list and the route bookkeeping must be sound.
+// checks every datagram the server sends; the clock is a fake the input moves. After every step the
+// client table, the remote-device list and the route bookkeeping must be sound.
 //
 // Input: a sequence of steps, each an opcode byte followed by its operands
 // (missing bytes read as 0):

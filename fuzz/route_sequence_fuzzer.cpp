@@ -158,8 +158,9 @@ void RunSequence(const uint8_t* data, size_t size) {
         Check(granted || starter.started == startedBefore, "more than one listener");
         for (const testing::SentDatagram& reply : sent) {
           const uint8_t letter = reply.bytes[relay_packet::kCommandOffset];
-          const uint16_t slotPort =
-              LoadLe16(&reply.bytes[route_packet::kBodyOffset + (letter == route_packet::kTxReply ? 28 : 8)]);
+          const uint16_t slotPort = LoadLe16(
+              &reply
+                   .bytes[route_packet::kBodyOffset + (letter == route_packet::kTxReply ? 28 : 8)]);
           Check(granted == (slotPort != 0), "a reply's slot port disagrees with the grant");
         }
         Check(writer.writes.size() == writesBefore + (granted ? 2 : 0), "receive writes");

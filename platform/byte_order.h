@@ -12,8 +12,12 @@
 
 namespace halvyn {
 
-inline uint16_t LoadLe16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint16_t LoadBe16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint16_t LoadLe16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
+inline uint16_t LoadBe16(const uint8_t* p) {
+  return uint16_t((p[0] << 8) | p[1]);
+}
 inline uint32_t LoadLe32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -44,6 +48,8 @@ inline uint32_t LoadNetworkAddress(const uint8_t* p) {
   std::memcpy(&v, p, 4);
   return v;
 }
-inline void StoreNetworkAddress(uint8_t* p, uint32_t networkOrder) { std::memcpy(p, &networkOrder, 4); }
+inline void StoreNetworkAddress(uint8_t* p, uint32_t networkOrder) {
+  std::memcpy(p, &networkOrder, 4);
+}
 
 }  // namespace halvyn

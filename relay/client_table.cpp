@@ -56,8 +56,7 @@ bool ClientTable::Remove(std::string_view name) {
   return true;
 }
 
-std::optional<ClientRecord> ClientTable::RemoveIfSilent(int index, uint32_t now,
-                                                        uint32_t limitMs) {
+std::optional<ClientRecord> ClientTable::RemoveIfSilent(int index, uint32_t now, uint32_t limitMs) {
   MutexLock lock(mutex_);
   if (index < 0 || index >= count_) return std::nullopt;
   const ClientRecord record = records_[size_t(index)];

@@ -31,8 +31,7 @@ void RelayDispatcher::Handle(std::span<uint8_t> datagram, Ipv4Endpoint source) {
   if (defences_ && !defences_->AdmitDatagram(source.address)) return;
   const std::optional<MutableRelayPacketView> packet = MutableRelayPacketView::Of(datagram);
   if (!packet) {
-    counters_.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort
-                                                      : RelayDrop::kBadMagic);
+    counters_.Drop(datagram.size() < kMinimumSize ? RelayDrop::kTooShort : RelayDrop::kBadMagic);
     return;
   }
   packet->TerminateName();
@@ -203,7 +202,7 @@ void RelayDispatcher::Connect(RelayPacketView packet) {
     return;
   }
   counters_.Reply(socket_.SendTo(packet.recordForm(), {destination->ip(), destination->port()}),
-                      kRecordFormSize);
+                  kRecordFormSize);
   notices_.PostForwardConnect();
 }
 

@@ -42,7 +42,9 @@ RelayServer::RelayServer(ClientTable& table, RelayNotices& notices, RouteCommand
       timing_(timing),
       limits_(limits) {}
 
-RelayServer::~RelayServer() { Stop(); }
+RelayServer::~RelayServer() {
+  Stop();
+}
 
 int RelayServer::Start(uint16_t port) {
   if (run_) return 0;

@@ -4,21 +4,19 @@
 // StartPortLearning runs on the relay receive thread; the rest on any thread.
 #pragma once
 
-#include "devicelink/device_link_constants.h"  // kBindingIpFailureText
-
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "devicelink/device_link_constants.h"  // kBindingIpFailureText
 #include "platform/mutex.h"
 #include "platform/thread_annotations.h"
 #include "routes/port_learning_listener.h"
 #include "routes/port_learning_starter.h"
 
 namespace halvyn {
-
 
 class PortLearningListeners final : public PortLearningStarter {
  public:

@@ -84,7 +84,8 @@ void RouteRequestHandler::HandleRouteRelease(std::span<const uint8_t> packet,
 
   notice[relay_packet::kCommandOffset] = route_packet::kRxRelease;
   Ipv4Endpoint rx = record->rx_endpoint();
-  if (const std::optional<Ipv4Endpoint> client = clients_(record->rx_name())) rx.port = client->port;
+  if (const std::optional<Ipv4Endpoint> client = clients_(record->rx_name()))
+    rx.port = client->port;
   SendRouteReply(relaySocket, notice, rx, relayCounters_);
 }
 

@@ -85,8 +85,8 @@ TEST_F(HalvynDlgTest, ListIsSortedIgnoringCaseAndLogoutRemovesOnlyTheFirstMatch)
 }
 
 TEST_F(HalvynDlgTest, LoggedEventPutsStoredValuesBackIntoTheControls) {
-  dlg.RunCommand(ConsoleCommand::kAbout, {.localAddress = "10.9.8.7", .relayPort = "1234",
-                                          .stunServer = std::nullopt}, -1);
+  dlg.RunCommand(ConsoleCommand::kAbout,
+                 {.localAddress = "10.9.8.7", .relayPort = "1234", .stunServer = std::nullopt}, -1);
   EXPECT_EQ(dlg.View().controls.relayPort, "1234");
   dlg.OnForwardConnect();
   EXPECT_EQ(dlg.View().controls.relayPort, "7002");
@@ -95,14 +95,16 @@ TEST_F(HalvynDlgTest, LoggedEventPutsStoredValuesBackIntoTheControls) {
 }
 
 TEST_F(HalvynDlgTest, ReadingTheControlsRefusesANonNumericPortAndKeepsTheLastOne) {
-  dlg.RunCommand(ConsoleCommand::kAbout, {.localAddress = "192.168.1.20", .relayPort = "8000",
-                                          .stunServer = std::nullopt}, -1);
+  dlg.RunCommand(ConsoleCommand::kAbout,
+                 {.localAddress = "192.168.1.20", .relayPort = "8000", .stunServer = std::nullopt},
+                 -1);
   EXPECT_TRUE(dlg.UpdateData(true));
   EXPECT_EQ(dlg.relayPort(), 8000u);
   EXPECT_EQ(dlg.localAddress(), 0xC0A80114u);
   for (const char* bad : {"", "-1", "12a", "4294967296", "0x10"}) {
     dlg.RunCommand(ConsoleCommand::kAbout,
-                   {.localAddress = std::nullopt, .relayPort = bad, .stunServer = std::nullopt}, -1);
+                   {.localAddress = std::nullopt, .relayPort = bad, .stunServer = std::nullopt},
+                   -1);
     EXPECT_FALSE(dlg.UpdateData(true)) << bad;
     EXPECT_EQ(dlg.relayPort(), 8000u) << bad;
   }
@@ -172,7 +174,8 @@ TEST(MessageLog, IncrementsAreAbsoluteWithinAnEpochAndTrimmingStartsANewOne) {
   EXPECT_FALSE(log.Since(epoch, 11));
   EXPECT_FALSE(log.Since(epoch + 1, 0));
   const std::string line(99, 'x');
-  for (size_t written = 0; written <= MessageLog::kMaxBytes; written += 101) log.Append(line + "\r\n");
+  for (size_t written = 0; written <= MessageLog::kMaxBytes; written += 101)
+    log.Append(line + "\r\n");
   EXPECT_LE(log.text().size(), MessageLog::kMaxBytes);
   EXPECT_GE(log.text().size(), MessageLog::kTrimmedBytes - 101);
   EXPECT_NE(log.epoch(), epoch);

@@ -32,8 +32,9 @@ TEST(RelayStress, ClientsAndOperatorTogetherStayConsistent) {
   std::thread windowThread([&] {
     window.BindToCurrentThread();
     dlg.OnInitDialog();
-    dlg.RunCommand(ConsoleCommand::kStartStop, {.localAddress = std::nullopt, .relayPort = "0",
-                                                .stunServer = std::nullopt}, -1);
+    dlg.RunCommand(ConsoleCommand::kStartStop,
+                   {.localAddress = std::nullopt, .relayPort = "0", .stunServer = std::nullopt},
+                   -1);
     port = parts.relayServer().boundPort();
     window.Run();
   });
@@ -68,11 +69,13 @@ TEST(RelayStress, ClientsAndOperatorTogetherStayConsistent) {
 
   // The operator, through the window queue as the console does it.
   for (int i = 0; i < 60; ++i) {
-    const ConsoleCommand command = i % 3 == 2 ? ConsoleCommand::kClearClients
-                                              : ConsoleCommand::kStartStop;
+    const ConsoleCommand command =
+        i % 3 == 2 ? ConsoleCommand::kClearClients : ConsoleCommand::kStartStop;
     ASSERT_TRUE(window.Send([&] {
-      dlg.RunCommand(command, {.localAddress = std::nullopt,
-                               .relayPort = std::to_string(relayPort), .stunServer = std::nullopt},
+      dlg.RunCommand(command,
+                     {.localAddress = std::nullopt,
+                      .relayPort = std::to_string(relayPort),
+                      .stunServer = std::nullopt},
                      -1);
     }));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -57,8 +57,7 @@ TEST(DeviceSelectionWritesTest, SendsSetupThenSixteenClearingWritesWithPauses) {
   ASSERT_EQ(sent.size(), 17u);
   const DeviceSetupPacket setup = BuildDeviceSetupPacket(kPcMac, kPcAddress);
   EXPECT_THAT(sent[0].bytes, ElementsAreArray(setup));
-  for (size_t i = 0; i < 17; ++i)
-    EXPECT_EQ(sent[i].destination, (Ipv4Endpoint{device, 4440}));
+  for (size_t i = 0; i < 17; ++i) EXPECT_EQ(sent[i].destination, (Ipv4Endpoint{device, 4440}));
   for (size_t i = 1; i < 17; ++i) {
     const std::vector<uint8_t>& bytes = sent[i].bytes;
     ASSERT_EQ(bytes.size(), 140u);

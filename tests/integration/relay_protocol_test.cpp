@@ -18,7 +18,9 @@ std::string Letter(const std::optional<std::vector<uint8_t>>& datagram) {
   return datagram && datagram->size() > 2 ? std::string(1, char((*datagram)[2])) : "";
 }
 
-std::string LogOf(const json& window) { return window["messageLog"].get<std::string>(); }
+std::string LogOf(const json& window) {
+  return window["messageLog"].get<std::string>();
+}
 
 class RelayProtocol : public ::testing::Test {
  protected:
@@ -228,8 +230,8 @@ TEST_F(RelayProtocol, SilentClientTimesOutAndTheOthersGetTheNewList) {
   EXPECT_EQ(list->size(), 120u);
   EXPECT_EQ(ClientRecord::FromBytes(list->data() + 4).name(), "talker");
   EXPECT_GE(waited, std::chrono::milliseconds(24000));
-  json window = WaitForLog("silent(127.0.0.1:" + std::to_string(silent.endpoint().port) +
-                           ") timeout.\r\n");
+  json window =
+      WaitForLog("silent(127.0.0.1:" + std::to_string(silent.endpoint().port) + ") timeout.\r\n");
   EXPECT_EQ(window["remoteDevices"], json::array({"talker"}));
 }
 

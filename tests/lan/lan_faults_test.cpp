@@ -109,7 +109,8 @@ TEST_F(LanFaultTest, FailedGroupJoinIsShownOnceAndTheRestOfTheConsoleWorks) {
   const rig::CommandResult removed = rig_->Exec(pc_, {"ip", "route", "del", "default"});
   ASSERT_EQ(removed.exitCode, 0) << removed.output;
   StartHalvyn();
-  WaitForWindow([](const json& w) { return w["messageBoxes"] == json::array({"JoinGroup failed"}); });
+  WaitForWindow(
+      [](const json& w) { return w["messageBoxes"] == json::array({"JoinGroup failed"}); });
 
   // The announcements do reach the PC: a socket that joins on the adapter itself hears them.
   const auto witness = PcSocket({0, kDiscoveryPort}, true);
@@ -220,8 +221,7 @@ TEST_P(LanUnreachableDeviceTest, SelectionAndRoutesProceedAndTheConsoleStaysResp
   EXPECT_LT(*cpuAfter - *cpuBefore, Scaled(300)) << "CPU milliseconds in 3 s of idling";
 
   if (GetParam() == Unreachable::kGone) {
-    const rig::CommandResult neighbour =
-        rig_->Exec(pc_, {"ip", "neigh", "show", DeviceAddress(1)});
+    const rig::CommandResult neighbour = rig_->Exec(pc_, {"ip", "neigh", "show", DeviceAddress(1)});
     EXPECT_EQ(neighbour.output.find("lladdr"), std::string::npos)
         << "the device's address was resolved: " << neighbour.output;
   }
@@ -244,11 +244,11 @@ INSTANTIATE_TEST_SUITE_P(GoneAndPortClosed, LanUnreachableDeviceTest,
 // --- SIGTERM while a route is being programmed -------------------------------
 
 enum class Moment {
-  kSelectionSetUp,       // after the set-up datagram of a selection
-  kSelectionClearing,    // half-way through the sixteen clearing writes
-  kRouteReceiveBlock,    // between a route's two register writes
-  kRouteListening,       // the route's listener waits for its probe
-  kRouteProbe,           // the probe's transmit template has just been written
+  kSelectionSetUp,     // after the set-up datagram of a selection
+  kSelectionClearing,  // half-way through the sixteen clearing writes
+  kRouteReceiveBlock,  // between a route's two register writes
+  kRouteListening,     // the route's listener waits for its probe
+  kRouteProbe,         // the probe's transmit template has just been written
 };
 
 struct SigtermCase {

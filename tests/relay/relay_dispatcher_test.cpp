@@ -1,9 +1,8 @@
 #include "relay/relay_dispatcher.h"
 
-#include "relay/relay_counters.h"
-
 #include <gtest/gtest.h>
 
+#include "relay/relay_counters.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_notices.h"
 #include "tests/support/recording_sender.h"
@@ -21,10 +20,12 @@ const Ipv4Endpoint kBetaAddress{NetworkAddress(203, 0, 113, 9), 6000};
 
 class RecordingRoutes final : public RouteCommands {
  public:
-  void HandleRouteRequest(std::span<const uint8_t> packet, Ipv4Endpoint, const DatagramSender&) override {
+  void HandleRouteRequest(std::span<const uint8_t> packet, Ipv4Endpoint,
+                          const DatagramSender&) override {
     requests.push_back(packet.size());
   }
-  void HandleRouteRelease(std::span<const uint8_t> packet, Ipv4Endpoint, const DatagramSender&) override {
+  void HandleRouteRelease(std::span<const uint8_t> packet, Ipv4Endpoint,
+                          const DatagramSender&) override {
     releases.push_back(packet.size());
   }
   std::vector<size_t> requests, releases;
@@ -123,7 +124,8 @@ TEST_F(RelayDispatcherTest, AcceptanceNeedsPrAnd120Bytes) {
   swapped[0] = 'r';
   swapped[1] = 'p';
   Receive(swapped, kAlphaAddress);
-  for (uint8_t letter : {'g', 'h', 'z'}) Receive(RecordForm(letter, NamedRecord("a")), kAlphaAddress);
+  for (uint8_t letter : {'g', 'h', 'z'})
+    Receive(RecordForm(letter, NamedRecord("a")), kAlphaAddress);
   EXPECT_TRUE(sender.Take().empty());
   EXPECT_EQ(table.count(), 0);
   Login("a", kAlphaAddress);

@@ -1,11 +1,10 @@
 #include "tests/support/halvyn_process.h"
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
@@ -169,7 +168,11 @@ void HalvynProcess::Signal(int signal) {
   if (pid_ > 0 && !exitStatus_) kill(pid_, signal);
 }
 
-std::string HalvynProcess::Stdout() const { return ReadFile(workDir_ / "stdout.txt"); }
-std::string HalvynProcess::Stderr() const { return ReadFile(workDir_ / "stderr.txt"); }
+std::string HalvynProcess::Stdout() const {
+  return ReadFile(workDir_ / "stdout.txt");
+}
+std::string HalvynProcess::Stderr() const {
+  return ReadFile(workDir_ / "stderr.txt");
+}
 
 }  // namespace halvyn::testing

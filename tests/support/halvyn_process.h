@@ -32,7 +32,8 @@ class HalvynProcess {
   };
 
   explicit HalvynProcess(Options options);
-  explicit HalvynProcess(std::vector<std::string> args = {}) : HalvynProcess(WithArgs(std::move(args))) {}
+  explicit HalvynProcess(std::vector<std::string> args = {})
+      : HalvynProcess(WithArgs(std::move(args))) {}
   static Options WithArgs(std::vector<std::string> args) {
     Options options;
     options.args = std::move(args);

@@ -8,10 +8,10 @@ namespace halvyn::testing {
 
 extern bool privateNetwork;
 
-#define REQUIRE_PRIVATE_NETWORK()                                                   \
-  do {                                                                              \
-    if (!::halvyn::testing::privateNetwork)                                         \
-      GTEST_SKIP() << "needs a private network namespace (run as root)";            \
+#define REQUIRE_PRIVATE_NETWORK()                                        \
+  do {                                                                   \
+    if (!::halvyn::testing::privateNetwork)                              \
+      GTEST_SKIP() << "needs a private network namespace (run as root)"; \
   } while (0)
 
 }  // namespace halvyn::testing
