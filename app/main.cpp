@@ -8,11 +8,8 @@
 // the relay limits, the console, the service readiness and the signals.
 #include <malloc.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <iostream>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -23,10 +20,12 @@
 #include "console/web/console_access.h"
 #include "console/web/console_server.h"
 #include "halvyn_version.h"
+#include "platform/event.h"
 #include "platform/message_queue.h"
 #include "platform/service_notifier.h"
 #include "platform/signal_watcher.h"
 #include "platform/tick_count.h"
+#include "platform/worker.h"
 #include "server/server_parts.h"
 
 namespace {
@@ -131,24 +130,18 @@ int main(int argc, char** argv) {
   }
   // The console's ages (last heard, uptimes) move on without an event of their
   // own: the window is told once a second.
-  std::mutex tickMutex;
-  std::condition_variable tickWake;
-  bool tickStop = false;
-  std::thread ticker;
+  ManualResetEvent tickEnd;
+  Worker ticker;
   if (console) {
-    ticker = std::thread([&] {
-      std::unique_lock lock(tickMutex);
-      while (!tickWake.wait_for(lock, std::chrono::seconds(1), [&] { return tickStop; }))
-        window.Post([&] { dlg.OnLifeSignTick(); });
-    });
+    ticker.Start(
+        [&](std::stop_token) {
+          while (!tickEnd.WaitFor(1000)) window.Post([&] { dlg.OnLifeSignTick(); });
+        },
+        [&] { tickEnd.Set(); });
   }
   windowThread.join();
-  {
-    std::lock_guard lock(tickMutex);
-    tickStop = true;
-  }
-  tickWake.notify_all();
-  if (ticker.joinable()) ticker.join();
+  ticker.RequestStop();
+  ticker.Join();
   readiness.Stopping();
   dlg.SetChangeListener(nullptr);  // the listener's captures end before the window does
   if (console) console->Stop();

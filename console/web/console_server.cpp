@@ -253,18 +253,22 @@ bool ConsoleServer::Start(std::string& error) {
     error = "cannot start the console's HTTP server";
     return false;
   }
-  timer_ = std::thread([this] { RunTimer(); });
+  // The timer's stop: closing_ ends its wait and every event stream's next read.
+  timer_.Start([this](std::stop_token) { RunTimer(); },
+               [this] {
+                 {
+                   MutexLock lock(mutex_);
+                   closing_ = true;
+                 }
+                 changed_.notify_all();
+               });
   return true;
 }
 
 void ConsoleServer::Stop() {
   if (!daemon_) return;
-  {
-    MutexLock lock(mutex_);
-    closing_ = true;
-  }
-  changed_.notify_all();
-  timer_.join();
+  timer_.RequestStop();
+  timer_.Join();
   // libmicrohttpd must not stop with suspended connections: resume every
   // stream (each ends at its next read) and wait for the window's answers
   // (the window has ended by now, so they come at once).

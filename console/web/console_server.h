@@ -29,6 +29,7 @@
 #include "platform/message_queue.h"
 #include "platform/metrics_writer.h"
 #include "platform/mutex.h"
+#include "platform/worker.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -107,7 +108,7 @@ class ConsoleServer {
   HeaderDeadlines deadlines_;
   int listenFd_ = -1;
   MHD_Daemon* daemon_ = nullptr;
-  std::thread timer_;
+  Worker timer_;
 
   Mutex mutex_;
   std::condition_variable changed_;
