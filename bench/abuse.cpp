@@ -369,13 +369,13 @@ int RunAbuse(const ScenarioOptions& options) {
     size_t toldForged = 0;
     const uint32_t forgedP2p = NetworkAddress(10, 66, 66, 66);
     if (letter == kInfo) {
-      ClientRecord record = ClientRecord::FromBytes(forged + kRecordOffset);
+      ClientRecord record = ClientRecord::At(forged, kRecordOffset).value();
       record.set_p2p_ip(forgedP2p);
       record.set_p2p_port(6666);
       std::memcpy(forged + kRecordOffset, record.bytes.data(), client_record::kSize);
       site.onOther = [&](size_t, std::span<uint8_t> bytes, size_t length) {
         if (length == kRecordFormSize && bytes[kCommandOffset] == kInfo &&
-            ClientRecord::FromBytes(bytes.data() + kRecordOffset).p2p_ip() == forgedP2p)
+            ClientRecord::At(bytes, kRecordOffset).value().p2p_ip() == forgedP2p)
           ++toldForged;
       };
     }

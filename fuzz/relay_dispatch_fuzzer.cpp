@@ -308,7 +308,7 @@ std::vector<uint8_t> CommandDatagram(Reader& in, Ipv4Endpoint& source) {
   const uint8_t letter = letterSelector < 200 ? uint8_t(kLetters[letterSelector % 10]) : in.Byte();
   const std::string name = NameOf(in);
   std::vector<uint8_t> packet(kRecordFormSize, 0);
-  WriteHeader(packet.data(), letter, 0);
+  WriteHeader(std::span(packet).first<relay_packet::kHeaderSize>(), letter, 0);
   // The name field as the client wrote it: up to 32 bytes, maybe without a zero.
   std::copy_n(name.begin(), std::min<size_t>(name.size(), client_record::kNameCapacity),
               packet.begin() + kRecordOffset);

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -51,9 +52,10 @@ struct ClientRecord {
     std::copy(wire.begin(), wire.end(), record.bytes.begin());
     return record;
   }
-  // p holds at least client_record::kSize bytes.
-  static ClientRecord FromBytes(const uint8_t* p) {
-    return FromBytes(std::span<const uint8_t, client_record::kSize>(p, client_record::kSize));
+  // The record at offset in bytes, or nothing when it does not fit there.
+  static std::optional<ClientRecord> At(std::span<const uint8_t> bytes, size_t offset) {
+    if (offset > bytes.size() || bytes.size() - offset < client_record::kSize) return std::nullopt;
+    return FromBytes(bytes.subspan(offset).first<client_record::kSize>());
   }
 
   // The name up to its first zero byte (at most 32 bytes are looked at).

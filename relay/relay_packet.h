@@ -59,8 +59,7 @@ inline bool IsAccepted(std::span<const uint8_t> datagram) {
   return datagram.size() >= kMinimumSize && datagram[0] == kMagic0 && datagram[1] == kMagic1;
 }
 
-// p holds at least kHeaderSize bytes.
-inline void WriteHeader(uint8_t* p, uint8_t command, uint8_t count) {
+inline void WriteHeader(std::span<uint8_t, kHeaderSize> p, uint8_t command, uint8_t count) {
   p[0] = kMagic0;
   p[1] = kMagic1;
   p[kCommandOffset] = command;
@@ -70,7 +69,7 @@ inline void WriteHeader(uint8_t* p, uint8_t command, uint8_t count) {
 // The record form: "pr", command, count byte, then the record.
 inline void WriteRecordForm(std::span<uint8_t, kRecordFormSize> out, uint8_t command, uint8_t count,
                             const ClientRecord& record) {
-  WriteHeader(out.data(), command, count);
+  WriteHeader(out.first<kHeaderSize>(), command, count);
   std::copy(record.bytes.begin(), record.bytes.end(), out.begin() + kRecordOffset);
 }
 

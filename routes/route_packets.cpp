@@ -42,7 +42,7 @@ RouteReplies BuildRouteReplies(std::span<const uint8_t, route_packet::kSize> req
 
 RoutePacket BuildReleaseNotice(const CRouteInfo& record, uint8_t letter) {
   RoutePacket packet{};
-  relay_packet::WriteHeader(packet.data(), letter, 0);
+  relay_packet::WriteHeader(std::span(packet).first<relay_packet::kHeaderSize>(), letter, 0);
   record.WriteTo(BodyOf(packet));
   return packet;
 }

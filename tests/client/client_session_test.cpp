@@ -88,7 +88,7 @@ TEST_F(ClientSessionTest, CommandsSendTheirPacketsAndEveryDatagramIsPrinted) {
   EXPECT_EQ(route.tx_endpoint(), socket.LocalEndpoint());
   EXPECT_EQ(route.rx_endpoint(), (Ipv4Endpoint{NetworkAddress(127, 0, 0, 9), 6000}));
   EXPECT_EQ(route.tx_param(), 7);
-  EXPECT_EQ(ClientRecord::FromBytes(relay.datagrams()[4].data() + 4).p2p_port(), 4000)
+  EXPECT_EQ(ClientRecord::At(relay.datagrams()[4], 4).value().p2p_port(), 4000)
       << "the p2p address of a keepalive stays in the record";
   EXPECT_FALSE(session->failed());
 

@@ -25,7 +25,7 @@ constexpr uint32_t kStepMs = 200;
 FakeRelay::Answer Relay(bool answerAll) {
   return [answerAll](const std::vector<uint8_t>& datagram, Ipv4Endpoint source,
                      const UdpSocket& socket) {
-    ClientRecord record = ClientRecord::FromBytes(datagram.data() + 4);
+    ClientRecord record = ClientRecord::At(datagram, 4).value();
     record.set_ip(source.address);
     record.set_port(source.port);
     if (datagram[2] == 'e') {

@@ -87,7 +87,7 @@ TEST_F(RelayProtocol, DuplicateLoginFromAnotherAddressGetsNoGAndNoLogLine) {
   impostor.Send('e', NamedRecord("alpha"));
   auto list = first.Receive();  // the list goes to the stored address
   ASSERT_EQ(Letter(list), "h");
-  EXPECT_EQ(ClientRecord::FromBytes(list->data() + 4).ip(), NetworkAddress(127, 0, 0, 1));
+  EXPECT_EQ(ClientRecord::At(*list, 4).value().ip(), NetworkAddress(127, 0, 0, 1));
   EXPECT_TRUE(impostor.Silent());
   const std::string log = LogOf(halvyn->Window());
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
@@ -144,7 +144,7 @@ TEST_F(RelayProtocol, InfoIsBroadcastToEveryClientAndLogged) {
     ASSERT_EQ(Letter(info), "i");
     ASSERT_EQ(info->size(), 120u);
     EXPECT_EQ((*info)[3], 0);
-    const ClientRecord record = ClientRecord::FromBytes(info->data() + 4);
+    const ClientRecord record = ClientRecord::At(*info, 4).value();
     EXPECT_EQ(record.name(), "beta");
     EXPECT_EQ(record.p2p_port(), 5555);
     EXPECT_EQ(record.p2p_ip(), NetworkAddress(10, 0, 0, 9));
@@ -194,7 +194,7 @@ TEST_F(RelayProtocol, ThreeHundredClientsGetThe36000ByteList) {
   ASSERT_TRUE(list);
   EXPECT_EQ(list->size(), 36000u);
   EXPECT_EQ((*list)[3], 44);
-  EXPECT_EQ(ClientRecord::FromBytes(list->data() + 35880 + 4).name(), "last");
+  EXPECT_EQ(ClientRecord::At(*list, 35880 + 4).value().name(), "last");
 }
 
 TEST_F(RelayProtocol, ClearClientsEmptiesListAndTableAndSendsNothing) {
@@ -228,7 +228,7 @@ TEST_F(RelayProtocol, SilentClientTimesOutAndTheOthersGetTheNewList) {
   const auto waited = std::chrono::steady_clock::now() - start;
   ASSERT_TRUE(list) << "no list after the timeout";
   EXPECT_EQ(list->size(), 120u);
-  EXPECT_EQ(ClientRecord::FromBytes(list->data() + 4).name(), "talker");
+  EXPECT_EQ(ClientRecord::At(*list, 4).value().name(), "talker");
   EXPECT_GE(waited, std::chrono::milliseconds(24000));
   json window =
       WaitForLog("silent(127.0.0.1:" + std::to_string(silent.endpoint().port) + ") timeout.\r\n");

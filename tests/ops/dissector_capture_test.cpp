@@ -171,7 +171,7 @@ void Expect(TestClient& client, char letter) {
 
 std::vector<uint8_t> RoutePacket(uint8_t letter, const CRouteInfo& route) {
   std::vector<uint8_t> packet(relay_packet::kRouteFormSize, 0);
-  relay_packet::WriteHeader(packet.data(), letter, 0);
+  relay_packet::WriteHeader(std::span(packet).first<relay_packet::kHeaderSize>(), letter, 0);
   route.WriteTo(std::span<uint8_t, route_info::kSize>(packet.data() + relay_packet::kRecordFormSize,
                                                       route_info::kSize));
   return packet;
@@ -252,7 +252,7 @@ TEST_F(DissectorCapture, NamesEveryPacketAndDecodesItsKeyFields) {
         << "the route never became active";
 
     std::vector<uint8_t> release(relay_packet::kRouteFormSize, 0);
-    relay_packet::WriteHeader(release.data(), 'x', 0);
+    relay_packet::WriteHeader(std::span(release).first<relay_packet::kHeaderSize>(), 'x', 0);
     StoreLe16(&release[relay_packet::kRecordFormSize], kFirstSlotPort);
     alpha.Send(release);
     Expect(alpha, 't');

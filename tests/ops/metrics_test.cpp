@@ -60,7 +60,7 @@ void Expect(TestClient& client, char letter) {
 
 std::vector<uint8_t> RoutePacket(uint8_t letter, const CRouteInfo& route) {
   std::vector<uint8_t> packet(relay_packet::kRouteFormSize, 0);
-  relay_packet::WriteHeader(packet.data(), letter, 0);
+  relay_packet::WriteHeader(std::span(packet).first<relay_packet::kHeaderSize>(), letter, 0);
   route.WriteTo(std::span<uint8_t, route_info::kSize>(packet.data() + relay_packet::kRecordFormSize,
                                                       route_info::kSize));
   return packet;
@@ -68,7 +68,7 @@ std::vector<uint8_t> RoutePacket(uint8_t letter, const CRouteInfo& route) {
 
 std::vector<uint8_t> Release(uint16_t slotPort, size_t size = relay_packet::kRouteFormSize) {
   std::vector<uint8_t> packet(size, 0);
-  relay_packet::WriteHeader(packet.data(), 'x', 0);
+  relay_packet::WriteHeader(std::span(packet).first<relay_packet::kHeaderSize>(), 'x', 0);
   if (size >= 122) StoreLe16(&packet[relay_packet::kRecordFormSize], slotPort);
   return packet;
 }
@@ -118,7 +118,7 @@ TEST(Metrics, FiguresMatchTheTrafficOfAWholeRun) {
   alpha.Send(std::vector<uint8_t>(130, 'q'));                  // bad magic
   alpha.Send(RecordForm('z', NamedRecord("alpha")));           // unhandled letter
   std::vector<uint8_t> shortRoute(200, 0);
-  relay_packet::WriteHeader(shortRoute.data(), 'r', 0);
+  relay_packet::WriteHeader(std::span(shortRoute).first<relay_packet::kHeaderSize>(), 'r', 0);
   alpha.Send(shortRoute);  // short route request
   std::vector<uint8_t> oversizedLogin = RecordForm('e', NamedRecord("alpha"));
   oversizedLogin.resize(1025);  // longer than the receive buffer: dropped unread

@@ -111,7 +111,7 @@ TEST(ClientTable, ListDatagramHasOneBlockPerClientAndCountModulo256) {
     EXPECT_EQ(block[1], 'r');
     EXPECT_EQ(block[2], 'h');
     EXPECT_EQ(block[3], 44);  // 300 modulo 256
-    EXPECT_EQ(ClientRecord::FromBytes(block + 4), *table.At(k));
+    EXPECT_EQ(ClientRecord::At(datagram, 120 * k + 4).value(), *table.At(k));
   }
   EXPECT_EQ(destinations[299], (Ipv4Endpoint{NetworkAddress(10, 0, 1, 43), 1299}));
 }

@@ -62,7 +62,7 @@ TEST_F(RelayDispatcherTest, FirstLoginGetsGThenAListOfItself) {
   ASSERT_EQ(sent[0].bytes.size(), 120u);
   EXPECT_EQ(sent[0].destination, kAlphaAddress);
   EXPECT_EQ(std::string(sent[0].bytes.begin(), sent[0].bytes.begin() + 4), "prg\x07");
-  const ClientRecord stored = ClientRecord::FromBytes(sent[0].bytes.data() + 4);
+  const ClientRecord stored = ClientRecord::At(sent[0].bytes, 4).value();
   EXPECT_EQ(stored.name(), "alpha");
   EXPECT_EQ(sent[0].bytes[4 + 48], 198);
   EXPECT_EQ(sent[0].bytes[4 + 51], 7);
@@ -73,7 +73,7 @@ TEST_F(RelayDispatcherTest, FirstLoginGetsGThenAListOfItself) {
   // "h": one block, count 1, the same record.
   ASSERT_EQ(sent[1].bytes.size(), 120u);
   EXPECT_EQ(std::string(sent[1].bytes.begin(), sent[1].bytes.begin() + 4), std::string("prh\x01"));
-  EXPECT_EQ(ClientRecord::FromBytes(sent[1].bytes.data() + 4), stored);
+  EXPECT_EQ(ClientRecord::At(sent[1].bytes, 4).value(), stored);
 
   auto told = notices.Take();
   ASSERT_EQ(told.size(), 1u);
@@ -93,8 +93,8 @@ TEST_F(RelayDispatcherTest, SecondLoginSendsTheSameListToBothFirstClientFirst) {
   EXPECT_EQ(sent[2].destination, kBetaAddress);
   EXPECT_EQ(sent[1].bytes, sent[2].bytes);
   ASSERT_EQ(sent[1].bytes.size(), 240u);
-  EXPECT_EQ(ClientRecord::FromBytes(sent[1].bytes.data() + 4).name(), "alpha");
-  EXPECT_EQ(ClientRecord::FromBytes(sent[1].bytes.data() + 124).name(), "beta");
+  EXPECT_EQ(ClientRecord::At(sent[1].bytes, 4).value().name(), "alpha");
+  EXPECT_EQ(ClientRecord::At(sent[1].bytes, 124).value().name(), "beta");
   EXPECT_EQ(sent[1].bytes[123], 2);
 }
 
@@ -108,7 +108,7 @@ TEST_F(RelayDispatcherTest, DuplicateLoginFromElsewhereOnlyResendsTheStoredList)
   ASSERT_EQ(sent.size(), 1u);  // no "g"
   EXPECT_EQ(sent[0].bytes[2], 'h');
   EXPECT_EQ(sent[0].destination, kAlphaAddress);  // to the stored address
-  EXPECT_EQ(ClientRecord::FromBytes(sent[0].bytes.data() + 4).ip(), kAlphaAddress.address);
+  EXPECT_EQ(ClientRecord::At(sent[0].bytes, 4).value().ip(), kAlphaAddress.address);
   EXPECT_TRUE(notices.Take().empty());
 }
 
@@ -243,7 +243,7 @@ TEST_F(RelayDispatcherTest, InfoGoesToEveryClientAndDoesNotRefreshLastSeen) {
   EXPECT_EQ(sent[0].destination, kAlphaAddress);
   EXPECT_EQ(sent[1].destination, kBetaAddress);
   EXPECT_EQ(std::string(sent[0].bytes.begin(), sent[0].bytes.begin() + 4), std::string("pri\0", 4));
-  const ClientRecord updated = ClientRecord::FromBytes(sent[0].bytes.data() + 4);
+  const ClientRecord updated = ClientRecord::At(sent[0].bytes, 4).value();
   EXPECT_EQ(updated.p2p_port(), 4000);
   EXPECT_EQ(updated.last_seen(), 5000u);
   EXPECT_EQ(updated.port(), kBetaAddress.port);

@@ -76,7 +76,7 @@ TEST_F(ReceiveLoopTest, WaitingDatagramsAreHandledOneAfterTheOtherInArrivalOrder
     const auto accepted = next(*clients[size_t(i)]);
     ASSERT_EQ(accepted.size(), 120u);
     EXPECT_EQ(accepted[2], 'g');
-    EXPECT_EQ(ClientRecord::FromBytes(accepted.data() + 4).name(), Name(i));
+    EXPECT_EQ(ClientRecord::At(accepted, 4).value().name(), Name(i));
   }
   relay.Close();
   loop.join();
