@@ -529,7 +529,7 @@ void ConsoleServer::WakeStreams(Clock::time_point now) {
                                 log.LineTimes(stream.logOffset)) +
                "}";
       } else {
-        data = Dump(WindowJson(dlg_.View()));
+        data = WindowJsonText(dlg_.View());
       }
       stream.logEpoch = log.epoch();
       stream.logOffset = log.end();

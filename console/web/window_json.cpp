@@ -210,4 +210,21 @@ nlohmann::json WindowJson(const WindowView& view, bool withLog) {
   return json;
 }
 
+std::string WindowJsonText(const WindowView& view) {
+  // The dump with empty stand-ins for the two log fields, which are then
+  // written in their place. A comma before an unescaped quote never occurs
+  // inside a JSON string, so each stand-in is found only as its own member.
+  nlohmann::json json = WindowJson(view, /*withLog=*/false);
+  json["messageLog"] = "";
+  json["logTimes"] = nlohmann::json::array();
+  std::string text = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const auto put = [&text](std::string_view standIn, const std::string& value) {
+    const size_t at = text.find(standIn);
+    text.replace(at + standIn.size() - 2, 2, value);
+  };
+  put(R"(,"messageLog":"")", JsonString(view.messageLog));
+  put(R"(,"logTimes":[])", JsonNumbers(view.logTimes));
+  return text;
+}
+
 }  // namespace halvyn

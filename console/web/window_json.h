@@ -30,6 +30,10 @@ std::string LogIncrementJson(uint64_t epoch, uint64_t offset, std::string_view a
 // left out when the view has none (withLog false), so an event can carry a log increment instead.
 nlohmann::json WindowJson(const WindowView& view, bool withLog = true);
 
+// WindowJson(view) as its dump writes it (compact, invalid UTF-8 replaced),
+// with the log and its times written directly: the log may be megabytes.
+std::string WindowJsonText(const WindowView& view);
+
 // The fields around the window's controls: status, remoteDeviceDetails,
 // routeDetails, activity, messageBoxHints (part of every WindowJson).
 void AddConsoleDetails(const WindowView& view, nlohmann::json& json);

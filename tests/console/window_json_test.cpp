@@ -15,6 +15,15 @@ TEST(WindowJsonTest, LogIncrementIsWhatTheJsonDumpWrites) {
   EXPECT_EQ(LogIncrementJson(3, 12345, everyByte, times),
             part.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   EXPECT_EQ(LogIncrementJson(0, 0, "", {}), R"({"append":"","epoch":0,"offset":0,"times":[]})");
+
+  // The whole window likewise, names that look like the log's members included.
+  WindowView view;
+  view.messageLog = everyByte;
+  view.logTimes = times;
+  view.remoteDevices = {R"(,"messageLog":"")", R"(,"logTimes":[])"};
+  view.messageBoxes = {"x\\"};
+  EXPECT_EQ(WindowJsonText(view),
+            WindowJson(view).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 TEST(WindowJsonTest, EveryByteOfANameIsOneCharacterInTheListsTheLogAndTheRoutes) {
