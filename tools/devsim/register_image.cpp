@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "devicelink/device_write_packet.h"
-#include "platform/byte_order.h"
+#include "platform/wire_reader.h"
 
 namespace halvyn::devsim {
 
@@ -21,32 +20,32 @@ constexpr uint8_t kSingleFlags = 0x80;
 
 AppliedDatagram RegisterImage::Apply(std::span<const uint8_t> datagram) {
   AppliedDatagram applied;
-  if (datagram.size() < kPrefixSize ||
-      std::memcmp(datagram.data(), device_write_packet::kPrefix, kPrefixSize) != 0)
+  const WireReader wire(datagram);
+  const auto prefix = wire.Fixed<kPrefixSize>(0);
+  if (!prefix || !std::equal(prefix->begin(), prefix->end(), device_write_packet::kPrefix))
     return applied;
-  const uint8_t* bytes = datagram.data();
-  const size_t size = datagram.size();
+  const size_t size = wire.size();
   size_t at = kPrefixSize;
   bool first = true;
   while (at < size) {
-    if (size - at < 4) {
+    if (!wire.Has(at, 4)) {
       applied.malformed = true;
       break;
     }
-    const uint16_t registerAddress = LoadBe16(bytes + at);
-    const uint8_t flags = bytes[at + 2];
+    const uint16_t registerAddress = *wire.Be16(at);
+    const uint8_t flags = *wire.U8(at + 2);
     if ((flags & kBlockFlags) == kBlockFlags) {
-      const size_t length = LoadBe16(bytes + at + 2) & 0x0FFF;
+      const size_t length = *wire.Be16(at + 2) & 0x0FFF;
       if (first) {
         applied.kind = AppliedDatagram::Kind::kBlockWrite;
         applied.firstRegister = registerAddress;
         applied.length = length;
       }
       const size_t dataAt = at + kBlockHeaderSize;
-      const size_t available = dataAt <= size ? size - dataAt : 0;
-      const size_t usable = std::min(length, available);
+      const WireReader data(wire.Rest(dataAt));
+      const size_t usable = std::min(length, data.size());
       for (size_t i = 0; i + 1 < usable; i += 2) {
-        registers_[uint16_t(registerAddress + i / 2)] = LoadBe16(bytes + dataAt + i);
+        registers_[uint16_t(registerAddress + i / 2)] = *data.Be16(i);
         ++applied.registersWritten;
       }
       if (usable < length) {
@@ -54,13 +53,13 @@ AppliedDatagram RegisterImage::Apply(std::span<const uint8_t> datagram) {
         break;
       }
       at = dataAt + length;
-    } else if (flags == kSingleFlags && size - at >= kSingleWriteSize) {
+    } else if (flags == kSingleFlags && wire.Has(at, kSingleWriteSize)) {
       if (first) {
         applied.kind = AppliedDatagram::Kind::kSetup;
         applied.firstRegister = registerAddress;
         applied.length = size - kPrefixSize;
       }
-      registers_[registerAddress] = LoadBe16(bytes + at + 6);
+      registers_[registerAddress] = *wire.Be16(at + 6);
       ++applied.registersWritten;
       at += kSingleWriteSize;
     } else {
