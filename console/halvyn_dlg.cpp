@@ -68,13 +68,6 @@ CHalvynDlg::~CHalvynDlg() {
   FlushLogLines();
 }
 
-std::optional<Ipv4Endpoint> CHalvynDlg::LookUpClient(std::string_view name) const {
-  // The table's own lock is never held while anyone waits for the window, so
-  // any thread may look up, the window thread included.
-  if (auto record = clientTable_.Find(name)) return Ipv4Endpoint{record->ip(), record->port()};
-  return std::nullopt;
-}
-
 void CHalvynDlg::AssertOnWindowThread() const {
   assert(window_.IsWindowThread());
 }

@@ -149,7 +149,6 @@ class CHalvynDlg final : public ConsoleWindow {
   // The start-up line on errorOut that names the chosen LAN adapter.
   std::string LanInterfaceLine() const;
   void SavePublicAddressFile();
-  std::optional<Ipv4Endpoint> LookUpClient(std::string_view name) const;
   void EndWindow();
   // FlushLog's work and the data exchange towards the controls, without the
   // thread check: also run by the destructor, after the window thread.

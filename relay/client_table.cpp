@@ -41,6 +41,11 @@ std::optional<ClientRecord> ClientTable::Find(std::string_view name) const {
   return records_[size_t(index)];
 }
 
+std::optional<Ipv4Endpoint> ClientTable::EndpointOf(std::string_view name) const {
+  if (auto record = Find(name)) return Ipv4Endpoint{record->ip(), record->port()};
+  return std::nullopt;
+}
+
 void ClientTable::RemoveAt(int index) {
   index_.erase(index_.find(records_[size_t(index)].name()));
   std::copy(records_.get() + index + 1, records_.get() + count_, records_.get() + index);

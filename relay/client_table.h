@@ -38,6 +38,10 @@ class ClientTable {
   bool Add(const ClientRecord& record) EXCLUDES(mutex_);
   // A copy of the record with this name.
   std::optional<ClientRecord> Find(std::string_view name) const EXCLUDES(mutex_);
+  // Where the client with this name sends from (its stored ip and port). The
+  // lock is never held while anyone waits for the window, so any thread may
+  // look up, the window thread included.
+  std::optional<Ipv4Endpoint> EndpointOf(std::string_view name) const EXCLUDES(mutex_);
   // Runs change on the stored record with this name; false when there is none.
   template <typename Change>
   bool Update(std::string_view name, Change&& change) EXCLUDES(mutex_) {

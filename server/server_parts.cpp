@@ -19,7 +19,7 @@ ServerParts::ServerParts(WindowMessageQueue& window, const TickClock& clock, Opt
           routeCounters_),
       routeRequestHandler_(
           routeState_, routeProgrammer_, portLearningListeners_,
-          [this](std::string_view name) { return LookUpClient(name); },
+          [this](std::string_view name) { return clientTable_.EndpointOf(name); },
           [this](RouteSlot slot) { window_.Post([this, slot] { dlg_.OnRouteReleased(slot); }); },
           routeCounters_, relayCounters_),
       notices_(dlg_, window),
@@ -49,13 +49,6 @@ ServerParts::~ServerParts() {
   if (deviceSocketNotifier_) deviceSocketNotifier_->Stop();
   discoveryListener_.reset();
   stoppingDiscoveryListener_.reset();
-}
-
-std::optional<Ipv4Endpoint> ServerParts::LookUpClient(std::string_view name) const {
-  // The table's own lock is never held while anyone waits for the window, so
-  // any thread may look up, the window thread included.
-  if (auto record = clientTable_.Find(name)) return Ipv4Endpoint{record->ip(), record->port()};
-  return std::nullopt;
 }
 
 void ServerParts::StartDiscovery() {

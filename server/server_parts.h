@@ -12,7 +12,6 @@
 
 #include <array>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -83,8 +82,6 @@ class ServerParts final : private DeviceLinkWorkers {
   void StopDiscovery() override;
   bool StartDeviceSocketNotices() override;
   void RearmDeviceSocketNotices() override;
-
-  std::optional<Ipv4Endpoint> LookUpClient(std::string_view name) const;
 
   WindowMessageQueue& window_;
 
