@@ -10,9 +10,15 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 
 status=0
+summary=()
 # A format difference fails the run at the end; the builds and tests still run.
 echo "=== format"
-scripts/check-format.sh || status=1
+if scripts/check-format.sh; then
+  summary+=("format: ok")
+else
+  status=1
+  summary+=("format: FAILED")
+fi
 
 builds=${HALVYN_TEST_BUILDS:-default asan tsan}
 jobs=$(nproc)
@@ -27,8 +33,16 @@ for build in $builds; do
   else
     labels="unit|integration|soak"
   fi
-  if ! ctest --preset "$build" -j "$jobs" ${labels:+-L "$labels"}; then
+  if ctest --preset "$build" -j "$jobs" ${labels:+-L "$labels"}; then
+    summary+=("$build: all tests passed")
+  else
     status=1
+    summary+=("$build: FAILED")
+    failed_log="build/$build/Testing/Temporary/LastTestsFailed.log"
+    [ -f "$failed_log" ] && while IFS= read -r line; do summary+=("  $line"); done <"$failed_log"
   fi
 done
+# Repeated last, so that the tail of a long log says which step failed.
+echo "=== summary"
+printf '%s\n' "${summary[@]}"
 exit $status
