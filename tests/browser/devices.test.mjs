@@ -109,6 +109,8 @@ describe('LAN devices through the page', { skip: !existsSync(HALVYN_DEVSIM_BIN) 
     client('tx-end', ['login', 'wait 1', 'route tx-end - 2 rx-end - 2', 'wait 60']);
     await eventually(async () => assert.equal((await halvyn.window()).forwardRoutes.length, 1),
       { timeout: 10000 });
+    // The page asks from what it shows: wait until its event stream has brought the route.
+    await eventually(async () => assert.equal(await page.locator('#forward-routes tbody tr').count(), 1));
 
     await page.locator('#lan-devices tbody tr').nth(0).dblclick();
     assert.match(await confirmAction(page, false),
