@@ -9,6 +9,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 
+# The lines of a failed test's output that say what failed (at most 12), from
+# the build's LastTest.log: gtest failures, node's "not ok" and its errors.
+failure_lines() {
+  local log="build/$1/Testing/Temporary/LastTest.log"
+  [ -f "$log" ] || return 0
+  awk -v name="$2" '
+    $0 ~ /^[0-9]+\/[0-9]+ Test: / { sub(/^[0-9]+\/[0-9]+ Test: /, ""); inside = ($0 == name); next }
+    /^Command: / { next }
+    inside && /Failure|FAILED|not ok|error:|Error|Expected|Which is|Timeout|expected|actual/ { print }
+  ' "$log" | head -n 12
+}
+
 status=0
 summary=()
 # A format difference fails the run at the end; the builds and tests still run.
@@ -39,7 +51,10 @@ for build in $builds; do
     status=1
     summary+=("$build: FAILED")
     failed_log="build/$build/Testing/Temporary/LastTestsFailed.log"
-    [ -f "$failed_log" ] && while IFS= read -r line; do summary+=("  $line"); done <"$failed_log"
+    [ -f "$failed_log" ] && while IFS= read -r line; do
+      summary+=("  $line")
+      while IFS= read -r detail; do summary+=("    $detail"); done < <(failure_lines "$build" "${line#*:}")
+    done <"$failed_log"
   fi
 done
 # Repeated last, so that the tail of a long log says which step failed.
