@@ -73,6 +73,7 @@ void CHalvynDlg::AssertOnWindowThread() const {
 }
 
 void CHalvynDlg::MarkChanged() {
+  ++changeCount_;
   if (onChanged_) onChanged_();
 }
 
@@ -314,6 +315,7 @@ void CHalvynDlg::OnClientInfo(const ClientRecord& record) {
 WindowView CHalvynDlg::View(bool withLog) const {
   AssertOnWindowThread();
   WindowView view;
+  view.version = changeCount_;
   view.title = kTitle;
   view.startStop = startStopCaption_;
   view.controls = controls_;

@@ -186,6 +186,7 @@ class CHalvynDlg final : public ConsoleWindow {
   const TickClock& clock_;
   Options options_;
   std::function<void()> onChanged_;
+  uint64_t changeCount_ = 0;  // MarkChanged calls: the version of what View shows
   std::function<int64_t()> wallClock_;
 
   // Bound values (the data exchange moves them to and from the controls).

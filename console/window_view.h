@@ -81,6 +81,9 @@ struct LanInterfaceView {
 };
 
 struct WindowView {
+  // Counts the window's changes: a view taken later never has a smaller one,
+  // so a reader that gets views by two ways can tell the older.
+  uint64_t version = 0;
   std::string title;
   std::string startStop;
   ControlTexts controls;

@@ -183,6 +183,7 @@ void AddConsoleDetails(const WindowView& view, nlohmann::json& json) {
 
 nlohmann::json WindowJson(const WindowView& view, bool withLog) {
   nlohmann::json json = {
+      {"version", view.version},
       {"title", view.title},
       {"startStop", view.startStop},
       {"localAddress", view.controls.localAddress},

@@ -118,11 +118,16 @@ TEST_F(HalvynDlgTest, ReadingTheControlsRefusesANonNumericPortAndKeepsTheLastOne
 TEST_F(HalvynDlgTest, MessageBoxesQueueInOrderAndOkDismissesTheOldest) {
   dlg.ShowMessageBox("first");
   dlg.ShowMessageBox("second");
+  const uint64_t bothShown = dlg.View().version;
   dlg.OnDismissMessage();
   EXPECT_EQ(dlg.View().messageBoxes, std::vector<std::string>{"second"});
+  EXPECT_GT(dlg.View().version, bothShown);  // what tells a page the older window
   dlg.OnDismissMessage();
+  const uint64_t noneLeft = dlg.View().version;
   dlg.OnDismissMessage();  // nothing left: nothing happens
   EXPECT_TRUE(dlg.View().messageBoxes.empty());
+  EXPECT_EQ(dlg.View().version, noneLeft);
+  EXPECT_EQ(WindowJson(dlg.View())["version"], noneLeft);
 }
 
 TEST_F(HalvynDlgTest, ClearMessagesEmptiesTheLogAndStartsANewEpoch) {

@@ -10,6 +10,7 @@ import { LogModel } from './log_model.js';
 import { LogView } from './log_view.js';
 import { messageBoxes, normalisedAddress, send, stunCombo } from './controls.js';
 import { Charts, StatusView } from './status.js';
+import { WindowOrder } from './window_order.js';
 
 const SNAPSHOT_RETRIES = 5;
 
@@ -19,6 +20,7 @@ const commandButtons = [ui.startStop, ui.exit, ui.getPublicIp, ui.clearClients,
 // The window as last shown (every field but the log).
 const current = {};
 const logModel = new LogModel();
+const windowOrder = new WindowOrder();
 const logView = new LogView(logModel);
 const remote = new RemoteDevices();
 const routes = new Routes();
@@ -28,11 +30,13 @@ const charts = new Charts();
 
 // ---------------------------------------------------------------- applying window state
 
+// The log follows its own increments; the rest of the window is drawn only from what is
+// not older than the window shown (an answer may have overtaken this event).
 handlers.event = (w) => {
   const result = logModel.applyEvent(w);
   if (result === 'refetch') refetchLog();
   else if (result !== 'unchanged') logView.contentChanged(result === 'replaced');
-  applyWindow(w);
+  if (windowOrder.take(w)) applyWindow(w);
 };
 
 // A snapshot (GET /api/window or a command's answer) taken by a request sent when
@@ -40,6 +44,7 @@ handlers.event = (w) => {
 // than what is shown, and the stream carries every change anyway: it is dropped.
 handlers.snapshot = (w, seqAtSend) => {
   if (link.online && link.eventSeq !== seqAtSend) return false;
+  if (!windowOrder.take(w)) return false;
   if (logModel.applySnapshot(w)) logView.contentChanged(true);
   applyWindow(w);
   return true;
@@ -50,6 +55,7 @@ handlers.online = () => {
 };
 
 handlers.offline = () => {
+  windowOrder.reset();
   for (const b of commandButtons) b.disabled = true;
   messageBoxes.close();
 };
