@@ -7,8 +7,7 @@ import { existsSync } from 'node:fs';
 import { after, afterEach, before, describe, test } from 'node:test';
 import {
   confirmAction, Devsim, eventually, freeUdpPort, Halvyn, HALVYN_CLIENT_BIN, HALVYN_DEVSIM_BIN,
-  launchBrowser, openConsole, remoteDeviceNames, sleep,
-} from './harness.mjs';
+  launchBrowser, openConsole, remoteDeviceNames, sleep, startStopWithPort } from './harness.mjs';
 
 const rowsOf = (page) => page.locator('#lan-devices tbody tr').evaluateAll(
   (trs) => trs.map((tr) => [...tr.children].map((td) => td.textContent)));
@@ -94,8 +93,7 @@ describe('LAN devices through the page', { skip: !existsSync(HALVYN_DEVSIM_BIN) 
     await page.locator('#lan-devices tbody tr').nth(1).dblclick();  // no route yet: no question
     await eventually(async () => assert.equal((await rowsOf(page))[1][5], 'O'), { timeout: 10000 });
     const port = await freeUdpPort();
-    await page.fill('#relay-port', String(port));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(port));
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
 
     // One route: the Rx end probes the slot port its "v" names (the first slot, 14367).

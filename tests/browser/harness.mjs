@@ -213,6 +213,17 @@ export async function openConsole(browser, halvyn) {
   return page;
 }
 
+// Types the port and clicks Start/Stop in one task of the page. The port box is bound to the
+// stored port: an event arriving between a separate fill and click puts that back (as it
+// does for the operator), and the click would then start on it.
+export async function startStopWithPort(page, portText) {
+  await page.waitForFunction(() => !document.getElementById('start-stop').disabled);
+  await page.evaluate((text) => {
+    document.getElementById('relay-port').value = text;
+    document.getElementById('start-stop').click();
+  }, portText);
+}
+
 // ---------------------------------------------------------------- relay protocol
 
 // A 120-byte record-form packet: "pr", the letter, count 0, then a ClientRecord whose name

@@ -5,8 +5,7 @@ import assert from 'node:assert/strict';
 import { after, afterEach, before, describe, test } from 'node:test';
 import {
   confirmAction, eventually, freeUdpPort, Halvyn, launchBrowser, openConsole, pageLogLines,
-  RemoteDevice, sleep,
-} from './harness.mjs';
+  RemoteDevice, sleep, startStopWithPort } from './harness.mjs';
 
 const EXIT_TIMEOUT_MS = 8000;
 
@@ -38,8 +37,7 @@ describe('program lifecycle through the page', () => {
   test('Exit stops a running server and ends the program; the page says so', async () => {
     const halvyn = await start();
     const page = await openConsole(browser, halvyn);
-    await page.fill('#relay-port', String(await freeUdpPort()));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(await freeUdpPort()));
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
 
     await page.click('#exit');
@@ -85,8 +83,7 @@ describe('program lifecycle through the page', () => {
     const first = await start();
     const page = await openConsole(browser, first);
     const relayPort = await freeUdpPort();
-    await page.fill('#relay-port', String(relayPort));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(relayPort));
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
     const d = await RemoteDevice.open('before-restart', relayPort);
     try {
@@ -112,8 +109,7 @@ describe('program lifecycle through the page', () => {
     assert.ok(await page.locator('#clear-messages').isEnabled());
 
     // Live again: a command goes through.
-    await page.fill('#relay-port', String(await freeUdpPort()));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(await freeUdpPort()));
     await eventually(async () => assert.equal((await second.window()).startStop, 'Stop'));
   });
 

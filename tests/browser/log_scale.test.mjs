@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
 import {
   eventually, freeUdpPort, Halvyn, launchBrowser, openConsole, pageLogLines, RemoteDevice,
-} from './harness.mjs';
+  startStopWithPort } from './harness.mjs';
 
 const LINES = Number(process.env.LOG_SCALE_LINES || 100000);
 const IN_FLIGHT = 48;            // info packets sent but not yet echoed (well inside the socket buffers)
@@ -32,8 +32,7 @@ describe('the message log at scale', () => {
   test(`${LINES} lines: all reachable, few drawn, the page usable throughout`, async (t) => {
     const page = await openConsole(browser, halvyn);
     const relayPort = await freeUdpPort();
-    await page.fill('#relay-port', String(relayPort));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(relayPort));
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
 
     device = await RemoteDevice.open('scale', relayPort);

@@ -6,8 +6,7 @@ import { readFile } from 'node:fs/promises';
 import { after, afterEach, before, beforeEach, describe, test } from 'node:test';
 import {
   eventually, freeUdpPort, Halvyn, launchBrowser, openConsole, pageLogLines, RemoteDevice,
-  remoteDeviceNames,
-} from './harness.mjs';
+  remoteDeviceNames, startStopWithPort } from './harness.mjs';
 
 const TIME = /^\d\d:\d\d:\d\d$/;
 
@@ -43,8 +42,7 @@ describe('the operator console around the window', () => {
     assert.equal(await page.textContent('#link-state'), 'Console connected');
     assert.equal(await page.textContent('#st-relay'), 'stopped');
     // A port box of 99999 binds the port's low 16 bits, 34463: the strip says which.
-    await page.fill('#relay-port', '99999');
-    await page.click('#start-stop');
+    await startStopWithPort(page, '99999');
     await eventually(async () => assert.match(await page.textContent('#st-relay'),
       /^running on UDP 34463 for \d+ s$/));
     assert.equal(await page.inputValue('#relay-port'), '99999');
@@ -69,8 +67,7 @@ describe('the operator console around the window', () => {
 
   test('remote devices show address, p2p address, last heard and login; a count and a filter', async () => {
     const port = await freeUdpPort();
-    await page.fill('#relay-port', String(port));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(port));
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
     await loggedIn(['beta', 'alpha', 'gamma'], port);
     await devices[1].info(4242);
@@ -90,8 +87,7 @@ describe('the operator console around the window', () => {
 
   test('log lines carry their times; filter, Follow and download', async () => {
     const port = await freeUdpPort();
-    await page.fill('#relay-port', String(port));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(port));
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
     await loggedIn(['one', 'two'], port);
     await eventually(async () => assert.equal((await pageLogLines(page)).length, 2));

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { after, afterEach, before, beforeEach, describe, test } from 'node:test';
 import {
   artifactPath, confirmAction, eventually, freeUdpPort, Halvyn, holdUdpPort, launchBrowser, messageBoxText,
-  openConsole, pageLogLines, RemoteDevice, remoteDeviceNames, sleep,
+  openConsole, pageLogLines, RemoteDevice, remoteDeviceNames, sleep, startStopWithPort,
 } from './harness.mjs';
 
 describe('the relay server through the page', () => {
@@ -28,8 +28,7 @@ describe('the relay server through the page', () => {
 
   async function startRelay() {
     const port = await freeUdpPort();
-    await page.fill('#relay-port', String(port));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(port));
     await eventually(async () => assert.equal(await page.textContent('#start-stop'), 'Stop'));
     return port;
   }
@@ -141,8 +140,7 @@ describe('the relay server through the page', () => {
   test('a failed bind shows "bind() failed 98" in a message box; OK dismisses it', async () => {
     const held = await holdUdpPort();
     cleanups.push(held.close);
-    await page.fill('#relay-port', String(held.port));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(held.port));
 
     const box = page.locator('#message-box');
     await box.waitFor({ state: 'visible' });
@@ -163,14 +161,12 @@ describe('the relay server through the page', () => {
     const held = await holdUdpPort();
     cleanups.push(held.close);
     // The held port becomes the last accepted one; then an empty port box is refused.
-    await page.fill('#relay-port', String(held.port));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(held.port));
     await page.locator('#message-box').waitFor({ state: 'visible' });
     await page.keyboard.press('Enter');
     await page.locator('#message-box').waitFor({ state: 'hidden' });
 
-    await page.fill('#relay-port', '');
-    await page.click('#start-stop');
+    await startStopWithPort(page, '');
     await eventually(async () => assert.equal((await halvyn.window()).messageBoxes.length, 2));
     await eventually(async () => assert.equal(await messageBoxText(page), 'Enter a positive integer.'));
     assert.equal(await page.textContent('#message-box-more'), '1 more waiting');
@@ -185,8 +181,7 @@ describe('the relay server through the page', () => {
     assert.deepEqual((await halvyn.window()).messageBoxes, []);
 
     // Esc answers a message box like OK, and does not ask about exiting.
-    await page.fill('#relay-port', String(held.port));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(held.port));
     await page.locator('#message-box').waitFor({ state: 'visible' });
     await page.keyboard.press('Escape');
     await page.locator('#message-box').waitFor({ state: 'hidden' });

@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
 import {
-  eventually, freeUdpPort, Halvyn, launchBrowser, pageLogLines, RemoteDevice,
+  eventually, freeUdpPort, Halvyn, launchBrowser, pageLogLines, RemoteDevice, startStopWithPort,
 } from './harness.mjs';
 
 describe('remote console', () => {
@@ -34,8 +34,7 @@ describe('remote console', () => {
 
     // A login reaches the page through its event stream.
     const relayPort = await freeUdpPort();
-    await page.fill('#relay-port', String(relayPort));
-    await page.click('#start-stop');
+    await startStopWithPort(page, String(relayPort));
     await eventually(async () => assert.equal((await halvyn.window()).startStop, 'Stop'));
     const device = await RemoteDevice.open('far', relayPort);
     await device.login();
